@@ -1,0 +1,66 @@
+#include "io.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace corvane {
+
+std::size_t FdSource::read(char* p, std::size_t n) {
+  for (;;) {
+    const ssize_t got = ::read(fd_, p, n);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) throw ReadError{errno};
+  }
+}
+
+void FdSink::write(const char* p, std::size_t n) {
+  while (n != 0) {
+    const ssize_t put = ::write(fd_, p, n);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw WriteError{name_, errno};
+    }
+    p += put;
+    n -= static_cast<std::size_t>(put);
+  }
+}
+
+bool LineReader::next(std::string_view& line) {
+  for (;;) {
+    if (scan_ < end_) {
+      const void* nl = std::memchr(buf_.data() + scan_, '\n', end_ - scan_);
+      if (nl != nullptr) {
+        const std::size_t at = static_cast<const char*>(nl) - buf_.data();
+        line = std::string_view(buf_.data() + begin_, at - begin_);
+        begin_ = scan_ = at + 1;
+        return true;
+      }
+      scan_ = end_;
+    }
+    if (at_end_) {
+      if (begin_ == end_) return false;
+      // A last line without a line feed.
+      line = std::string_view(buf_.data() + begin_, end_ - begin_);
+      begin_ = scan_ = end_;
+      return true;
+    }
+    // Make room for one more block: move the partial line to the front, and
+    // grow only when the line itself fills the buffer.
+    if (begin_ != 0) {
+      std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      scan_ -= begin_;
+      begin_ = 0;
+    }
+    if (buf_.size() - end_ < kBlockSize / 2) buf_.resize(std::max(kBlockSize, buf_.size() * 2));
+    output_.flush();
+    const std::size_t got = source_.read(buf_.data() + end_, buf_.size() - end_);
+    if (got == 0) at_end_ = true;
+    end_ += got;
+  }
+}
+
+}  // namespace corvane

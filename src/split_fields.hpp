@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace corvane {
+
+// The white-space-separated tokens of a record line, as views into it. The
+// first eleven (QNAME to QUAL) are held one by one; the optional fields after
+// them are left as one text, scanned only by isolate_md, so a line with a
+// million fields costs no more memory than a line with eleven.
+struct Fields {
+  static constexpr int kMandatory = 11;
+  std::array<std::string_view, kMandatory> mandatory;
+  int count = 0;          // tokens in `mandatory`, at most 11
+  std::string_view rest;  // the line after mandatory[10]: fields 11 onward
+};
+
+// White space as the default POSIX locale has it: space, \t, \n, \v, \f, \r.
+inline bool is_space(char c) {
+  return c == ' ' || static_cast<unsigned char>(c - '\t') <= 4;
+}
+
+Fields split_fields(std::string_view line);
+
+// Advances `pos` past white space and returns the token that follows (empty
+// at the end of `text`).
+std::string_view next_token(std::string_view text, std::size_t& pos);
+
+}  // namespace corvane
