@@ -31,8 +31,6 @@ constexpr std::string_view kDeletionWithoutMd = "D encountered in CIGAR without 
 constexpr std::string_view kTooFewFields = "Record has fewer than 11 fields";
 constexpr std::string_view kSeqTooLong = "SEQ longer than 2147483647 bases is not supported";
 
-// A line keeps this much in memory before the record is laid out in passes.
-constexpr std::size_t kLineCap = std::size_t{16} << 20;
 // Chunk size of a line that is spilling.
 constexpr std::size_t kSpillChunk = std::size_t{1} << 18;
 
@@ -98,7 +96,8 @@ class RecordLoop {
   Outcome walk(Walk& w, const Lines& lines);
   bool whole_run(Walk& w, const Lines& lines);
   bool next_operation(Walk& w);
-  void write_block(std::string_view seq, std::string_view cigar, std::string_view md);
+  void write_block(std::string_view seq, std::string_view cigar, std::string_view md,
+                   std::size_t cap);
 
   // Writes the fields joined by tabs, then a line feed, to the chosen stream.
   void dump(int count, bool to_err);
@@ -313,7 +312,7 @@ bool RecordLoop::process(std::string_view line) {
     return true;
   }
 
-  const std::size_t cap = std::max(kLineCap, line.size());
+  const std::size_t cap = std::max(options_.line_cap, line.size());
   read_line_.reset(cap);
   match_line_.reset(cap);
   ref_line_.reset(cap);
@@ -321,11 +320,12 @@ bool RecordLoop::process(std::string_view line) {
   const Outcome outcome = walk(w, {&read_line_, &match_line_, &ref_line_});
   if (outcome == Outcome::fatal) return false;
   if (static_cast<std::size_t>(w.read_pos) != seq.size()) return true;
-  write_block(seq, cigar, md);
+  write_block(seq, cigar, md, cap);
   return true;
 }
 
-void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::string_view md) {
+void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::string_view md,
+                             std::size_t cap) {
   dump(9, false);
   Line* lines[] = {&read_line_, &match_line_, &ref_line_};
   if (!read_line_.spilled() && !match_line_.spilled() && !ref_line_.spilled()) {
@@ -338,12 +338,13 @@ void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::
   // Too long to hold: walk the record again once per line, that line going
   // straight to standard output. The walk depends on nothing but the record,
   // so every pass takes the same columns.
+  const std::size_t chunk = std::min(kSpillChunk, cap);
   for (Line* shown : lines) {
     for (Line* l : lines) {
       if (l == shown) {
-        l->reset(kSpillChunk, [this](std::string_view s) { out_.to_out(s); });
+        l->reset(chunk, [this](std::string_view s) { out_.to_out(s); });
       } else {
-        l->reset(kSpillChunk);
+        l->reset(chunk);
       }
     }
     Walk w(seq, cigar, md);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "io.hpp"
 
 namespace corvane {
@@ -8,6 +10,9 @@ struct Options {
   // Lay out runs of like columns at once; off, every column goes through
   // the column steps one by one (the reference the fast path is tested on).
   bool whole_runs = true;
+  // Bytes a line of a block keeps in memory (at least the record line's
+  // length); a longer block is laid out in one pass per line.
+  std::size_t line_cap = std::size_t{16} << 20;
 };
 
 // Runs the record loop: SAM text from `in`, alignment blocks to `out`,

@@ -16,6 +16,13 @@ std::size_t FdSource::read(char* p, std::size_t n) {
   }
 }
 
+std::size_t MemorySource::read(char* p, std::size_t n) {
+  const std::size_t k = std::min({n, chunk_, data_.size()});
+  std::memcpy(p, data_.data(), k);
+  data_.remove_prefix(k);
+  return k;
+}
+
 void FdSink::write(const char* p, std::size_t n) {
   while (n != 0) {
     const ssize_t put = ::write(fd_, p, n);

@@ -8,7 +8,7 @@
 #pragma once
 
 #include <cstddef>
-#include <stdexcept>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +57,25 @@ class FdSink : public ByteSink {
  private:
   int fd_;
   const char* name_;
+};
+
+// In-memory ends, for the tests and the fuzzer. `chunk` bounds every read,
+// to exercise lines split across reads.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::string_view data, std::size_t chunk = SIZE_MAX)
+      : data_(data), chunk_(chunk) {}
+  std::size_t read(char* p, std::size_t n) override;
+
+ private:
+  std::string_view data_;
+  std::size_t chunk_;
+};
+
+class MemorySink : public ByteSink {
+ public:
+  void write(const char* p, std::size_t n) override { data.append(p, n); }
+  std::string data;
 };
 
 // Standard output and standard error, each behind a buffer.

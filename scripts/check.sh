@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds corvane and runs every test. Extra arguments go to cmake, e.g.
+#   BUILD_DIR=build-asan scripts/check.sh -DCORVANE_SANITIZE=ON
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-test-deps.sh
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCORVANE_WERROR=ON "$@"
+cmake --build "$build"
+ctest --test-dir "$build" --output-on-failure -j2
