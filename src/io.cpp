@@ -38,10 +38,10 @@ void FdSink::write(const char* p, std::size_t n) {
 bool LineReader::next(std::string_view& line) {
   for (;;) {
     if (scan_ < end_) {
-      const void* nl = std::memchr(buf_.data() + scan_, '\n', end_ - scan_);
+      const void* nl = std::memchr(buf_.get() + scan_, '\n', end_ - scan_);
       if (nl != nullptr) {
-        const std::size_t at = static_cast<const char*>(nl) - buf_.data();
-        line = std::string_view(buf_.data() + begin_, at - begin_);
+        const std::size_t at = static_cast<const char*>(nl) - buf_.get();
+        line = std::string_view(buf_.get() + begin_, at - begin_);
         begin_ = scan_ = at + 1;
         return true;
       }
@@ -50,21 +50,27 @@ bool LineReader::next(std::string_view& line) {
     if (at_end_) {
       if (begin_ == end_) return false;
       // A last line without a line feed.
-      line = std::string_view(buf_.data() + begin_, end_ - begin_);
+      line = std::string_view(buf_.get() + begin_, end_ - begin_);
       begin_ = scan_ = end_;
       return true;
     }
     // Make room for one more block: move the partial line to the front, and
     // grow only when the line itself fills the buffer.
     if (begin_ != 0) {
-      std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+      std::memmove(buf_.get(), buf_.get() + begin_, end_ - begin_);
       end_ -= begin_;
       scan_ -= begin_;
       begin_ = 0;
     }
-    if (buf_.size() - end_ < kBlockSize / 2) buf_.resize(std::max(kBlockSize, buf_.size() * 2));
+    if (size_ - end_ < kBlockSize / 2) {
+      const std::size_t size = std::max(kBlockSize, size_ * 2);
+      std::unique_ptr<char[]> bigger(new char[size]);
+      if (end_ != 0) std::memcpy(bigger.get(), buf_.get(), end_);
+      buf_ = std::move(bigger);
+      size_ = size;
+    }
     output_.flush();
-    const std::size_t got = source_.read(buf_.data() + end_, buf_.size() - end_);
+    const std::size_t got = source_.read(buf_.get() + end_, size_ - end_);
     if (got == 0) at_end_ = true;
     end_ += got;
   }

@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace corvane {
 
@@ -136,7 +136,8 @@ class LineReader {
 
   ByteSource& source_;
   Output& output_;
-  std::vector<char> buf_;
+  std::unique_ptr<char[]> buf_;  // not zeroed: only bytes read are looked at
+  std::size_t size_ = 0;
   std::size_t begin_ = 0;  // first byte of the next line
   std::size_t scan_ = 0;   // bytes before this hold no line feed
   std::size_t end_ = 0;    // end of the bytes read

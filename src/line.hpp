@@ -34,6 +34,7 @@ class Line {
   }
 
   void append(const char* p, std::size_t n) {
+    if (discarding()) return discard(n);
     while (n != 0) {
       if (len_ == buf_.size()) make_room();
       const std::size_t k = std::min(n, buf_.size() - len_);
@@ -45,6 +46,7 @@ class Line {
   }
 
   void fill(char c, std::size_t n) {
+    if (discarding()) return discard(n);
     while (n != 0) {
       if (len_ == buf_.size()) make_room();
       const std::size_t k = std::min(n, buf_.size() - len_);
@@ -70,6 +72,13 @@ class Line {
   }
 
  private:
+  // Full, with nowhere to spill: bytes from here on are only counted.
+  bool discarding() const { return !spill_ && len_ == buf_.size() && buf_.size() >= cap_; }
+  void discard(std::size_t n) {
+    drain();
+    spilled_ += n;
+  }
+
   void make_room() {
     if (buf_.size() < cap_) {
       buf_.resize(std::min(cap_, std::max<std::size_t>(256, buf_.size() * 2)));

@@ -131,6 +131,15 @@ def spliced_read(rng, genome, donors, acceptors):
             break
     s = "".join(genome[a:b] for a, b in exons)
     s = mutate(rng, s, sub=0.01, ins=0.0, dele=0.0)
+    # A mismatch right at an exon edge puts an MD token boundary next to
+    # the intron's N run; substitutions keep the exon coordinates valid.
+    if rng.random() < 0.5:
+        junction, s = 0, list(s)
+        for a, b in exons[:-1]:
+            junction += b - a
+            at = junction - rng.randint(0, 1)
+            s[at] = rng.choice([x for x in BASES if x != s[at]])
+        s = "".join(s)
     if rng.random() < 0.5:
         s = revcomp(s)
     return s
