@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot open %s\n", argv[i]);
       return 1;
     }
-    const std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string data((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
   }
   return 0;

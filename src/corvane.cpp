@@ -271,10 +271,21 @@ bool RecordLoop::whole_run(Walk& w, const Lines& lines) {
 }
 
 void RecordLoop::dump(int count, bool to_err) {
+  const auto& f = fields_.mandatory;
+  // Usually the fields already stand in the line joined by single tabs.
+  bool joined = true;
+  for (int i = 1; i < count && joined; ++i) {
+    const char* gap = f[i - 1].data() + f[i - 1].size();
+    joined = gap + 1 == f[i].data() && *gap == '\t';
+  }
   head_.clear();
-  for (int i = 0; i < count; ++i) {
-    if (i != 0) head_.push_back('\t');
-    head_.append(fields_.mandatory[i]);
+  if (joined) {
+    head_.append(f[0].data(), f[count - 1].data() + f[count - 1].size() - f[0].data());
+  } else {
+    for (int i = 0; i < count; ++i) {
+      if (i != 0) head_.push_back('\t');
+      head_.append(f[i]);
+    }
   }
   head_.push_back('\n');
   if (to_err) {

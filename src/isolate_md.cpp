@@ -4,14 +4,23 @@ namespace corvane {
 
 std::string_view isolate_md(const Fields& fields) {
   constexpr std::string_view kTag = "MD:Z:";
+  const std::string_view rest = fields.rest;
   std::string_view md;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::string_view token = next_token(fields.rest, pos);
-    if (token.empty()) return md;
-    // No early exit: a later MD tag replaces an earlier one.
-    if (token.substr(0, kTag.size()) == kTag) md = token.substr(kTag.size());
+  // Every place the tag starts a field, that is, right after white space
+  // (rest itself starts with the white space after QUAL). The tag cannot
+  // overlap itself, so no start is missed; the last one wins.
+  std::size_t at = 0;
+  while ((at = rest.find(kTag, at)) != std::string_view::npos) {
+    if (at != 0 && is_space(rest[at - 1])) {
+      const std::size_t value = at + kTag.size();
+      const std::size_t end = token_end(rest, value);
+      md = rest.substr(value, end - value);
+      at = end;
+    } else {
+      at += 1;
+    }
   }
+  return md;
 }
 
 }  // namespace corvane

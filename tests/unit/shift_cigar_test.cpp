@@ -15,10 +15,10 @@ struct Op {
 
 struct Case {
   std::string cigar;
-  std::vector<Op> ops;      // what the successive calls deliver
-  bool fails;               // the call after them raises CIGAR read failure
-  std::int32_t len_after;   // cigar_len after that failing call
-  std::int64_t unread = -1; // characters left after the failure, when checked
+  std::vector<Op> ops;       // what the successive calls deliver
+  bool fails;                // the call after them raises CIGAR read failure
+  std::int32_t len_after;    // cigar_len after that failing call
+  std::int64_t unread = -1;  // characters left after the failure, when checked
 };
 
 TEST(ShiftCigar, SuccessiveCalls) {

@@ -42,11 +42,16 @@ class RandomSam {
 
   std::string count() {
     switch (pick(12)) {
-      case 0: return "0";
-      case 1: return "-" + std::to_string(pick(5));
-      case 2: return std::to_string(200 + pick(2000));
-      case 3: return "+" + std::to_string(pick(9));
-      default: return std::to_string(1 + pick(12));
+      case 0:
+        return "0";
+      case 1:
+        return "-" + std::to_string(pick(5));
+      case 2:
+        return std::to_string(200 + pick(2000));
+      case 3:
+        return "+" + std::to_string(pick(9));
+      default:
+        return std::to_string(1 + pick(12));
     }
   }
 
@@ -74,11 +79,21 @@ class RandomSam {
     const unsigned n = pick(9);
     for (unsigned i = 0; i < n; ++i) {
       switch (pick(8)) {
-        case 0: m += "^" + std::string(1 + pick(3), bases[pick(5)]); break;
-        case 1: m += bases[pick(5)]; break;
-        case 2: m += "0"; break;
-        case 3: if (pick(10) == 0) m += "+"; break;
-        default: m += std::to_string(pick(15)); break;
+        case 0:
+          m += "^" + std::string(1 + pick(3), bases[pick(5)]);
+          break;
+        case 1:
+          m += bases[pick(5)];
+          break;
+        case 2:
+          m += "0";
+          break;
+        case 3:
+          if (pick(10) == 0) m += "+";
+          break;
+        default:
+          m += std::to_string(pick(15));
+          break;
       }
     }
     // Rare malformed ends, each of which ends the run.
@@ -101,9 +116,9 @@ class RandomSam {
     for (long j = 0; j < len; ++j) seq += "ACGTN"[pick(5)];
     const char sep = pick(15) == 0 ? ' ' : '\t';
     std::string r = "r" + std::to_string(i);
-    for (const std::string& f : {std::string("0"), std::string("c"), std::string("1"),
-                                 std::string("60"), cig, std::string("="), std::string("0"),
-                                 std::string("0"), seq, std::string(len, 'I')})
+    for (const std::string& f :
+         {std::string("0"), std::string("c"), std::string("1"), std::string("60"), cig,
+          std::string("="), std::string("0"), std::string("0"), seq, std::string(len, 'I')})
       r += sep + f;
     if (pick(4) != 0) r += "\tNM:i:0\tMD:Z:" + md();
     if (pick(10) == 0) r += "\tMD:Z:" + md();
@@ -116,7 +131,7 @@ class RandomSam {
 TEST(FastPaths, SameBytesAsColumnByColumn) {
   Options reference;
   reference.whole_runs = false;
-  Options spilling;   // every block longer than its record line is spilled
+  Options spilling;  // every block longer than its record line is spilled
   spilling.line_cap = 1;
   Options both = spilling;
   both.whole_runs = false;
