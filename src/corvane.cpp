@@ -340,10 +340,7 @@ void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::
   dump(9, false);
   Line* lines[] = {&read_line_, &match_line_, &ref_line_};
   if (!read_line_.spilled() && !match_line_.spilled() && !ref_line_.spilled()) {
-    for (Line* l : lines) {
-      out_.to_out(l->held());
-      out_.to_out("\n");
-    }
+    for (Line* l : lines) out_.line_to_out(l->held());
     return;
   }
   // Too long to hold: walk the record again once per line, that line going

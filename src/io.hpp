@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,41 +84,74 @@ class Output {
  public:
   Output(ByteSink& out, ByteSink& err) : out_(out), err_(err) {}
 
-  void to_out(std::string_view s) { put(out_buf_, out_, err_buf_, err_, s); }
-  void to_err(std::string_view s) { put(err_buf_, err_, out_buf_, out_, s); }
+  void to_out(std::string_view s) { to(out_, err_).put(s); }
+  void to_err(std::string_view s) { to(err_, out_).put(s); }
+  // `s` and a line feed.
+  void line_to_out(std::string_view s) { to(out_, err_).put_line(s); }
 
   // Hands both buffers to the operating system.
   void flush() {
-    drain(out_buf_, out_);
-    drain(err_buf_, err_);
+    out_.drain();
+    err_.drain();
   }
 
  private:
-  static constexpr std::size_t kBufferSize = 1 << 18;
+  class Stream {
+   public:
+    explicit Stream(ByteSink& sink) : sink_(sink), data_(new char[kSize]) {}
 
-  static void drain(std::string& buf, ByteSink& sink) {
-    if (buf.empty()) return;
-    sink.write(buf.data(), buf.size());
-    buf.clear();
-  }
+    bool empty() const { return used_ == 0; }
 
-  static void put(std::string& buf, ByteSink& sink, std::string& other_buf, ByteSink& other,
-                  std::string_view s) {
-    drain(other_buf, other);
-    if (buf.size() + s.size() > kBufferSize) {
-      drain(buf, sink);
-      if (s.size() >= kBufferSize) {
-        sink.write(s.data(), s.size());
+    void drain() {
+      if (used_ == 0) return;
+      const std::size_t n = used_;
+      used_ = 0;  // nothing is written twice, even after a failed write
+      sink_.write(data_.get(), n);
+    }
+
+    void put(std::string_view s) {
+      if (s.size() > kSize - used_ && !make_room(s)) return;
+      std::memcpy(data_.get() + used_, s.data(), s.size());
+      used_ += s.size();
+    }
+
+    void put_line(std::string_view s) {
+      if (s.size() >= kSize - used_) {
+        put(s);
+        put("\n");
         return;
       }
+      std::memcpy(data_.get() + used_, s.data(), s.size());
+      used_ += s.size();
+      data_[used_++] = '\n';
     }
-    buf.append(s);
+
+   private:
+    static constexpr std::size_t kSize = std::size_t{1} << 18;
+
+    // Drains the buffer; false when `s` was too big for it and went straight
+    // to the sink.
+    bool make_room(std::string_view s) {
+      drain();
+      if (s.size() < kSize) return true;
+      sink_.write(s.data(), s.size());
+      return false;
+    }
+
+    ByteSink& sink_;
+    std::unique_ptr<char[]> data_;
+    std::size_t used_ = 0;
+  };
+
+  // The stream to write to, after the other one has been handed on, so the
+  // two stay in order when they are merged.
+  static Stream& to(Stream& target, Stream& other) {
+    if (!other.empty()) other.drain();
+    return target;
   }
 
-  ByteSink& out_;
-  ByteSink& err_;
-  std::string out_buf_;
-  std::string err_buf_;
+  Stream out_;
+  Stream err_;
 };
 
 // Hands out the lines of a ByteSource, without their line feeds. Memory is
@@ -132,7 +166,7 @@ class LineReader {
   bool next(std::string_view& line);
 
  private:
-  static constexpr std::size_t kBlockSize = 1 << 20;
+  static constexpr std::size_t kBlockSize = 1 << 17;
 
   ByteSource& source_;
   Output& output_;

@@ -87,6 +87,7 @@ Fields split_fields(std::string_view line) {
   const char* text = line.data();
   const std::size_t n = line.size();
   bool prev_space = true;  // the line starts as if after white space
+  bool in_field = false;   // edges alternate: a field's start, then its end
   std::size_t start = 0;
   for (std::size_t block = 0; block < n; block += 64) {
     const std::uint64_t space = space_mask(text + block, n - block);
@@ -96,7 +97,8 @@ Fields split_fields(std::string_view line) {
     while (edges != 0) {
       const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(edges));
       edges &= edges - 1;
-      if (at < n && !is_space(text[at])) {
+      in_field = !in_field;
+      if (in_field) {
         start = at;
         continue;
       }
@@ -107,7 +109,7 @@ Fields split_fields(std::string_view line) {
       }
     }
   }
-  if (!prev_space) {  // a line of whole blocks whose last field runs to its end
+  if (in_field) {  // a line of whole blocks whose last field runs to its end
     f.mandatory[f.count++] = line.substr(start);
   }
   return f;
