@@ -81,6 +81,7 @@ sam_file() {
     printf '%s\n' "$f"
 }
 
+load=$(cut -d ' ' -f 1-3 /proc/loadavg)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -102,12 +103,17 @@ time_commands() {
 }
 
 median_of() { jq -r --arg n "$2" '.results[] | select(.command == $n) | .median' "$1"; }
+# Mean CPU time (user + system) in seconds: less disturbed than the wall
+# clock when another job shares the machine.
+cpu_of() { jq -r --arg n "$2" '.results[] | select(.command == $n) | .user + .system' "$1"; }
 
 host_info() {
     printf 'date: %s, nproc: %s, cpu: %s, compiler: %s\n' \
         "$(date -u +%Y-%m-%d)" "$(nproc)" \
         "$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')" \
         "$(c++ --version | head -n 1)"
+    printf 'build: %s, load average before the runs: %s\n' \
+        "$(git describe --always --dirty 2> /dev/null || echo unknown)" "$load"
 }
 
 if [[ $mode == compare ]]; then
@@ -121,19 +127,25 @@ if [[ $mode == compare ]]; then
     c=$(median_of "$json" corvane)
     s=$(median_of "$json" samtools)
     p=$(median_of "$json" pipe)
+    cc=$(cpu_of "$json" corvane)
+    cs=$(cpu_of "$json" samtools)
+    cp=$(cpu_of "$json" pipe)
     rss_c=$(peak_rss "$file" "$corvane")
     rss_s=$(peak_rss /dev/null samtools view "$file")
 
     echo
     host_info
     printf 'input: %s, %s records, %s bytes\n\n' "$file" "$records" "$bytes"
-    awk -v n="$records" -v b="$bytes" -v c="$c" -v s="$s" -v p="$p" -v rc="$rss_c" -v rs="$rss_s" 'BEGIN {
-        printf "| %-14s | %10s | %10s | %10s | %13s |\n", "command", "median s", "MB/s", "ns/record", "peak RSS KiB"
-        printf "|%s|%s|%s|%s|%s|\n", "----------------", "-----------:", "-----------:", "-----------:", "--------------:"
-        printf "| %-14s | %10.3f | %10.1f | %10.1f | %13d |\n", "corvane", c, b / c / 1e6, c / n * 1e9, rc
-        printf "| %-14s | %10.3f | %10.1f | %10.1f | %13d |\n", "samtools view", s, b / s / 1e6, s / n * 1e9, rs
-        printf "| %-14s | %10.3f | %10.1f | %10.1f | %13s |\n", "cat | cat", p, b / p / 1e6, p / n * 1e9, "-"
-        printf "\ncorvane/samtools: %.2f   corvane/pipe: %.2f\n", c / s, c / p
+    awk -v n="$records" -v b="$bytes" -v c="$c" -v s="$s" -v p="$p" \
+        -v cc="$cc" -v cs="$cs" -v cp="$cp" -v rc="$rss_c" -v rs="$rss_s" 'BEGIN {
+        f = "| %-13s | %8.3f | %7.1f | %9.1f | %9.3f | %12s |\n"
+        printf "| %-13s | %8s | %7s | %9s | %9s | %12s |\n", "command", "median s", "MB/s", "ns/record", "CPU s", "peak RSS KiB"
+        print "|---------------|---------:|--------:|----------:|----------:|-------------:|"
+        printf f, "corvane", c, b / c / 1e6, c / n * 1e9, cc, rc
+        printf f, "samtools view", s, b / s / 1e6, s / n * 1e9, cs, rs
+        printf f, "pipe", p, b / p / 1e6, p / n * 1e9, cp, "-"
+        printf "\nmedian ratios: corvane/samtools %.2f, corvane/pipe %.2f\n", c / s, c / p
+        printf "CPU ratio:     corvane/samtools %.2f\n", cc / cs
     }'
 else
     sizes=(100000 500000 1000000 2000000)
@@ -148,15 +160,16 @@ else
     echo
     host_info
     echo
-    printf '| %9s | %12s | %10s | %10s | %10s | %13s |\n' records bytes "median s" "MB/s" "ns/record" "peak RSS KiB"
-    printf '|%s|%s|%s|%s|%s|%s|\n' -----------: --------------: -----------: -----------: -----------: --------------:
+    printf '| %9s | %11s | %8s | %7s | %9s | %9s | %12s |\n' records bytes "median s" "MB/s" "ns/record" "CPU s" "peak RSS KiB"
+    echo '|----------:|------------:|---------:|--------:|----------:|----------:|-------------:|'
     for n in "${sizes[@]}"; do
         f=$(sam_file "$n")
         b=$(stat -c %s "$f")
         t=$(median_of "$json" "$n")
+        u=$(cpu_of "$json" "$n")
         rss=$(peak_rss "$f" "$corvane")
-        awk -v n="$n" -v b="$b" -v t="$t" -v r="$rss" 'BEGIN {
-            printf "| %9d | %12d | %10.3f | %10.1f | %10.1f | %13d |\n", n, b, t, b / t / 1e6, t / n * 1e9, r
+        awk -v n="$n" -v b="$b" -v t="$t" -v u="$u" -v r="$rss" 'BEGIN {
+            printf "| %9d | %11d | %8.3f | %7.1f | %9.1f | %9.3f | %12d |\n", n, b, t, b / t / 1e6, t / n * 1e9, u, r
         }'
     done
 fi

@@ -33,6 +33,31 @@ constexpr std::string_view kSeqTooLong = "SEQ longer than 2147483647 bases is no
 
 // Chunk size of a line that is spilling.
 constexpr std::size_t kSpillChunk = std::size_t{1} << 18;
+// Blocks up to this many columns are built in the output buffer.
+constexpr std::size_t kInPlaceColumns = std::size_t{1} << 15;
+
+// An upper bound on the columns the walk can lay out: every column places a
+// base or belongs to a D, N or P operation, and an operation of length 0
+// or less makes one column. SIZE_MAX when the CIGAR text is not a plain run
+// of counts and operation characters.
+std::size_t column_bound(std::string_view cigar, std::size_t bases) {
+  std::size_t columns = bases;
+  std::size_t i = 0;
+  const std::size_t n = cigar.size();
+  while (i < n) {
+    std::size_t count = 0;
+    const std::size_t digits = i;
+    while (i < n && static_cast<unsigned char>(cigar[i] - '0') <= 9) {
+      count = count * 10 + static_cast<std::size_t>(cigar[i] - '0');
+      if (count > kInPlaceColumns) return SIZE_MAX;
+      ++i;
+    }
+    if (i == digits || i == n) return SIZE_MAX;
+    const char op = cigar[i++];
+    if (op == 'D' || op == 'N' || op == 'P') columns += std::max<std::size_t>(count, 1);
+  }
+  return columns;
+}
 
 enum class Outcome {
   completed,  // every base placed
@@ -99,7 +124,9 @@ class RecordLoop {
   void write_block(std::string_view seq, std::string_view cigar, std::string_view md,
                    std::size_t cap);
 
-  // Writes the fields joined by tabs, then a line feed, to the chosen stream.
+  // The first `count` fields joined by tabs.
+  std::string_view head(int count);
+  // Writes head(count), then a line feed, to the chosen stream.
   void dump(int count, bool to_err);
   void report(std::string_view message, bool fatal);
   void report_fields(std::string_view message);
@@ -270,7 +297,7 @@ bool RecordLoop::whole_run(Walk& w, const Lines& lines) {
   return true;
 }
 
-void RecordLoop::dump(int count, bool to_err) {
+std::string_view RecordLoop::head(int count) {
   const auto& f = fields_.mandatory;
   // Usually the fields already stand in the line joined by single tabs.
   bool joined = true;
@@ -278,20 +305,24 @@ void RecordLoop::dump(int count, bool to_err) {
     const char* gap = f[i - 1].data() + f[i - 1].size();
     joined = gap + 1 == f[i].data() && *gap == '\t';
   }
+  if (joined)
+    return {f[0].data(),
+            static_cast<std::size_t>(f[count - 1].data() + f[count - 1].size() - f[0].data())};
   head_.clear();
-  if (joined) {
-    head_.append(f[0].data(), f[count - 1].data() + f[count - 1].size() - f[0].data());
-  } else {
-    for (int i = 0; i < count; ++i) {
-      if (i != 0) head_.push_back('\t');
-      head_.append(f[i]);
-    }
+  for (int i = 0; i < count; ++i) {
+    if (i != 0) head_.push_back('\t');
+    head_.append(f[i]);
   }
-  head_.push_back('\n');
+  return head_;
+}
+
+void RecordLoop::dump(int count, bool to_err) {
+  const std::string_view text = head(count);
   if (to_err) {
-    out_.to_err(head_);
+    out_.to_err(text);
+    out_.to_err("\n");
   } else {
-    out_.to_out(head_);
+    out_.line_to_out(text);
   }
 }
 
@@ -323,14 +354,43 @@ bool RecordLoop::process(std::string_view line) {
     return true;
   }
 
+  // Short blocks are built where they will be written: the head, then each
+  // line in room for as many columns as the CIGAR can make.
   const std::size_t cap = std::max(options_.line_cap, line.size());
-  read_line_.reset(cap);
-  match_line_.reset(cap);
-  ref_line_.reset(cap);
+  const std::size_t columns = column_bound(cigar, seq.size());
+  const std::string_view text = head(9);
+  char* block = nullptr;
+  if (columns <= std::min(kInPlaceColumns, cap)) {
+    block = out_.claim_out(text.size() + 3 * columns + 4);
+  }
+  if (block != nullptr) {
+    char* room = block + text.size() + 1;
+    read_line_.reset_into(room, columns, cap);
+    match_line_.reset_into(room + columns + 1, columns, cap);
+    ref_line_.reset_into(room + 2 * (columns + 1), columns, cap);
+  } else {
+    read_line_.reset(cap);
+    match_line_.reset(cap);
+    ref_line_.reset(cap);
+  }
+
   Walk w(seq, cigar, md);
   const Outcome outcome = walk(w, {&read_line_, &match_line_, &ref_line_});
   if (outcome == Outcome::fatal) return false;
   if (static_cast<std::size_t>(w.read_pos) != seq.size()) return true;
+  if (block != nullptr && read_line_.in_place() && match_line_.in_place() && ref_line_.in_place()) {
+    std::memcpy(block, text.data(), text.size());
+    char* end = block + text.size();
+    *end++ = '\n';
+    for (const Line* l : {&read_line_, &match_line_, &ref_line_}) {
+      // A line shorter than its room moves up to close the gap.
+      if (end != l->held().data()) std::memmove(end, l->held().data(), l->held().size());
+      end += l->held().size();
+      *end++ = '\n';
+    }
+    out_.commit_out(static_cast<std::size_t>(end - block));
+    return true;
+  }
   write_block(seq, cigar, md, cap);
   return true;
 }

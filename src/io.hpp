@@ -89,6 +89,13 @@ class Output {
   // `s` and a line feed.
   void line_to_out(std::string_view s) { to(out_, err_).put_line(s); }
 
+  // Room for n bytes at the end of the standard output buffer, to be built
+  // in place and then passed on with commit_out(); nullptr when the buffer
+  // cannot hold n. Anything else written to standard output in between
+  // discards the room.
+  char* claim_out(std::size_t n) { return to(out_, err_).claim(n); }
+  void commit_out(std::size_t n) { out_.commit(n); }
+
   // Hands both buffers to the operating system.
   void flush() {
     out_.drain();
@@ -125,6 +132,14 @@ class Output {
       used_ += s.size();
       data_[used_++] = '\n';
     }
+
+    char* claim(std::size_t n) {
+      if (n > kSize) return nullptr;
+      if (n > kSize - used_) drain();
+      return data_.get() + used_;
+    }
+
+    void commit(std::size_t n) { used_ += n; }
 
    private:
     static constexpr std::size_t kSize = std::size_t{1} << 18;

@@ -20,25 +20,48 @@ class Line {
  public:
   using Spill = std::function<void(std::string_view)>;
 
-  // Empties the line; `cap` bounds the bytes held, `spill` receives the rest.
+  // Empties the line into its own storage: at most `cap` bytes are held,
+  // the rest goes to `spill`.
   void reset(std::size_t cap, Spill spill = nullptr) {
     cap_ = std::max<std::size_t>(cap, 1);
     spill_ = std::move(spill);
     len_ = 0;
     spilled_ = 0;
+    external_ = false;
+    data_ = own_.data();
+    room_ = own_.size();
   }
 
+  // Empties the line into `room` bytes at `p` that the caller owns, so the
+  // line is built where it will be written. Should they not suffice, the
+  // line moves to its own storage, as after reset(cap).
+  void reset_into(char* p, std::size_t room, std::size_t cap) {
+    reset(cap);
+    external_ = true;
+    data_ = p;
+    room_ = room;
+  }
+
+  // True while the line is still in the caller's bytes.
+  bool in_place() const { return external_; }
+
   void push_back(char c) {
-    if (len_ == buf_.size()) make_room();
-    buf_[len_++] = c;
+    if (len_ == room_) make_room();
+    data_[len_++] = c;
   }
 
   void append(const char* p, std::size_t n) {
+    if (n == 0) return;
+    if (n <= room_ - len_) {
+      std::memcpy(data_ + len_, p, n);
+      len_ += n;
+      return;
+    }
     if (discarding()) return discard(n);
     while (n != 0) {
-      if (len_ == buf_.size()) make_room();
-      const std::size_t k = std::min(n, buf_.size() - len_);
-      std::memcpy(buf_.data() + len_, p, k);
+      if (len_ == room_) make_room();
+      const std::size_t k = std::min(n, room_ - len_);
+      std::memcpy(data_ + len_, p, k);
       len_ += k;
       p += k;
       n -= k;
@@ -46,11 +69,17 @@ class Line {
   }
 
   void fill(char c, std::size_t n) {
+    if (n == 0) return;
+    if (n <= room_ - len_) {
+      std::memset(data_ + len_, c, n);
+      len_ += n;
+      return;
+    }
     if (discarding()) return discard(n);
     while (n != 0) {
-      if (len_ == buf_.size()) make_room();
-      const std::size_t k = std::min(n, buf_.size() - len_);
-      std::memset(buf_.data() + len_, c, k);
+      if (len_ == room_) make_room();
+      const std::size_t k = std::min(n, room_ - len_);
+      std::memset(data_ + len_, c, k);
       len_ += k;
       n -= k;
     }
@@ -61,7 +90,7 @@ class Line {
   // True when part of the line went to the spill function.
   bool spilled() const { return spilled_ != 0; }
   // The bytes held (the whole line unless spilled()).
-  std::string_view held() const { return {buf_.data(), len_}; }
+  std::string_view held() const { return {data_, len_}; }
 
   // Hands the held bytes to the spill function.
   void drain() {
@@ -73,24 +102,35 @@ class Line {
 
  private:
   // Full, with nowhere to spill: bytes from here on are only counted.
-  bool discarding() const { return !spill_ && len_ == buf_.size() && buf_.size() >= cap_; }
+  bool discarding() const { return !external_ && !spill_ && len_ == room_ && room_ >= cap_; }
   void discard(std::size_t n) {
     drain();
     spilled_ += n;
   }
 
   void make_room() {
-    if (buf_.size() < cap_) {
-      buf_.resize(std::min(cap_, std::max<std::size_t>(256, buf_.size() * 2)));
+    if (external_) {
+      // What is built so far comes along whole, whatever the cap.
+      own_.resize(std::max(own_.size(), std::max<std::size_t>(256, room_ * 2)));
+      std::memcpy(own_.data(), data_, len_);
+      external_ = false;
+    } else if (room_ < cap_) {
+      own_.resize(std::min(cap_, std::max<std::size_t>(256, room_ * 2)));
     } else {
       drain();
+      return;
     }
+    data_ = own_.data();
+    room_ = own_.size();
   }
 
-  std::vector<char> buf_;
-  std::size_t len_ = 0;
-  std::size_t cap_ = 1;
+  std::vector<char> own_;
+  char* data_ = nullptr;
+  std::size_t room_ = 0;  // bytes at data_
+  std::size_t len_ = 0;   // bytes held at data_
+  std::size_t cap_ = 1;   // most bytes held in own storage
   std::size_t spilled_ = 0;
+  bool external_ = false;
   Spill spill_;
 };
 
