@@ -17,11 +17,11 @@ class CharStream {
   explicit CharStream(std::string_view text) : pos_(text.data()), end_(text.data() + text.size()) {}
 
   // Same meaning as the std::ios members of these names.
-  bool eof() const { return eof_; }
-  bool fail() const { return fail_ || bad_; }
-  bool bad() const { return bad_; }
-  bool good() const { return !eof_ && !fail_ && !bad_; }
-  void clear() { eof_ = fail_ = bad_ = false; }
+  bool eof() const { return (state_ & kEof) != 0; }
+  bool fail() const { return (state_ & (kFail | kBad)) != 0; }
+  bool bad() const { return (state_ & kBad) != 0; }
+  bool good() const { return state_ == 0; }
+  void clear() { state_ = 0; }
 
   // Characters after the read position, whatever the indicators say.
   std::int64_t in_avail() const { return end_ - pos_; }
@@ -45,19 +45,19 @@ class CharStream {
       if (magnitude <= kLimit) magnitude = magnitude * 10 + static_cast<unsigned>(*pos_ - '0');
       ++pos_;
     }
-    if (pos_ == end_) eof_ = true;
+    if (pos_ == end_) state_ |= kEof;
     if (!any_digit) {
-      fail_ = true;
+      state_ |= kFail;
       value = 0;
     } else if (negative) {
       if (magnitude > kLimit) {
-        fail_ = true;
+        state_ |= kFail;
         value = INT32_MIN;
       } else {
         value = static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
       }
     } else if (magnitude > kLimit - 1) {
-      fail_ = true;
+      state_ |= kFail;
       value = INT32_MAX;
     } else {
       value = static_cast<std::int32_t>(magnitude);
@@ -78,13 +78,13 @@ class CharStream {
   // The common prologue of both reads: refuse to start on a stream with any
   // indicator set, skip white space, fail at the end of the text.
   bool start() {
-    if (!good()) {
-      fail_ = true;
+    if (state_ != 0) {
+      state_ |= kFail;
       return false;
     }
     while (pos_ != end_ && is_space(*pos_)) ++pos_;
     if (pos_ == end_) {
-      eof_ = fail_ = true;
+      state_ |= kEof | kFail;
       return false;
     }
     return true;
@@ -92,9 +92,9 @@ class CharStream {
 
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
-  bool eof_ = false;
-  bool fail_ = false;
-  bool bad_ = false;
+  // The three indicators; reading a text in memory never sets kBad.
+  static constexpr unsigned char kEof = 1, kFail = 2, kBad = 4;
+  unsigned char state_ = 0;
 };
 
 }  // namespace corvane

@@ -85,33 +85,37 @@ Fields split_fields(std::string_view line) {
   // always ends in white space as far as the bits go.
   Fields f;
   const char* text = line.data();
+  const char* end = text + line.size();
   const std::size_t n = line.size();
   bool prev_space = true;  // the line starts as if after white space
   bool in_field = false;   // edges alternate: a field's start, then its end
-  std::size_t start = 0;
+  const char* start = text;
+  int count = 0;
   for (std::size_t block = 0; block < n; block += 64) {
     const std::uint64_t space = space_mask(text + block, n - block);
     const std::uint64_t before = (space << 1) | std::uint64_t{prev_space};
-    std::uint64_t edges = (~space & before) | (space & ~before);
+    std::uint64_t edges = space ^ before;
     prev_space = (space >> 63) != 0;
     while (edges != 0) {
-      const std::size_t at = block + static_cast<std::size_t>(__builtin_ctzll(edges));
+      const char* at = std::min(text + block + __builtin_ctzll(edges), end);
       edges &= edges - 1;
       in_field = !in_field;
       if (in_field) {
         start = at;
         continue;
       }
-      f.mandatory[f.count++] = line.substr(start, std::min(at, n) - start);
-      if (f.count == Fields::kMandatory) {
-        f.rest = line.substr(at);
+      f.mandatory[count++] = std::string_view(start, static_cast<std::size_t>(at - start));
+      if (count == Fields::kMandatory) {
+        f.count = count;
+        f.rest = std::string_view(at, static_cast<std::size_t>(end - at));
         return f;
       }
     }
   }
   if (in_field) {  // a line of whole blocks whose last field runs to its end
-    f.mandatory[f.count++] = line.substr(start);
+    f.mandatory[count++] = std::string_view(start, static_cast<std::size_t>(end - start));
   }
+  f.count = count;
   return f;
 }
 
