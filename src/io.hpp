@@ -117,6 +117,7 @@ class Output {
     }
 
     void put(std::string_view s) {
+      if (s.empty()) return;  // an empty view may have no address at all
       if (s.size() > kSize - used_ && !make_room(s)) return;
       std::memcpy(data_.get() + used_, s.data(), s.size());
       used_ += s.size();
@@ -128,7 +129,7 @@ class Output {
         put("\n");
         return;
       }
-      std::memcpy(data_.get() + used_, s.data(), s.size());
+      if (!s.empty()) std::memcpy(data_.get() + used_, s.data(), s.size());
       used_ += s.size();
       data_[used_++] = '\n';
     }
