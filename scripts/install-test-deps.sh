@@ -8,6 +8,11 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
 [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# The pipeline tests and the manual page lint. moreutils has a parallel of
+# its own; the tests need GNU parallel.
+command -v samtools >/dev/null || need+=(samtools)
+[[ $(parallel --version 2>/dev/null) == "GNU parallel"* ]] || need+=(parallel)
+command -v mandoc >/dev/null || need+=(mandoc)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "install these Debian packages first: ${need[*]}" >&2
