@@ -63,16 +63,6 @@ std::uint64_t space_mask(const char* p, std::size_t left) {
 
 }  // namespace
 
-std::string_view next_token(std::string_view text, std::size_t& pos) {
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  const char* p = begin + pos;
-  while (p != end && is_space(*p)) ++p;
-  const char* stop = find_space(p, end);
-  pos = static_cast<std::size_t>(stop - begin);
-  return {p, static_cast<std::size_t>(stop - p)};
-}
-
 std::size_t token_end(std::string_view text, std::size_t pos) {
   return static_cast<std::size_t>(find_space(text.data() + pos, text.data() + text.size()) -
                                   text.data());

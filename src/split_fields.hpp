@@ -24,10 +24,6 @@ inline bool is_space(char c) {
 
 Fields split_fields(std::string_view line);
 
-// Advances `pos` past white space and returns the token that follows (empty
-// at the end of `text`); `pos` is left just after it.
-std::string_view next_token(std::string_view text, std::size_t& pos);
-
 // The index of the first white-space byte at or after `pos`, or text.size().
 std::size_t token_end(std::string_view text, std::size_t pos);
 
