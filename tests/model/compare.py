@@ -3,10 +3,12 @@
 
     compare.py BINARY [--seeds N] [--start S]
 
-For every seed it generates an input, runs BINARY on it twice (separate
-streams, then stderr merged into stdout as under `2>&1`) and compares
-stdout, stderr, the merged stream and the exit status byte for byte with
-the model. A mismatch prints the seed, the first differing line and the
+For every seed it generates an input, runs BINARY on it twice (stdin from
+a pipe with separate streams, then stdin from a file with stderr merged
+into stdout as under `2>&1`) and compares stdout, stderr, the merged
+stream and the exit status byte for byte with the model. Every tenth seed
+also runs with stdout and with stderr on /dev/full and on a pipe whose
+reader is gone. A mismatch prints the seed, the first differing line and the
 path of a saved copy of the input; the exit status is then 1.
 """
 
@@ -17,6 +19,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True    # keep the source tree clean under ctest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import model  # noqa: E402
 import random_sam  # noqa: E402
@@ -43,39 +46,72 @@ def first_difference(want, got):
     return "\n".join(out)
 
 
-def run_binary(binary, data, merged):
+def run_binary(binary, data, stdin_file=None, stdout=subprocess.PIPE,
+               stderr=subprocess.PIPE):
+    """(stdout, stderr, status) of one run; None on a time-out."""
     try:
-        p = subprocess.run([binary], input=data, stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT if merged else subprocess.PIPE,
-                           timeout=TIMEOUT)
+        if stdin_file is None:
+            p = subprocess.run([binary], input=data, stdout=stdout, stderr=stderr,
+                               timeout=TIMEOUT)
+        else:
+            with open(stdin_file, "rb") as f:
+                p = subprocess.run([binary], stdin=f, stdout=stdout, stderr=stderr,
+                                   timeout=TIMEOUT)
     except subprocess.TimeoutExpired:
         return None
-    return p.stdout, p.stderr if not merged else b"", p.returncode
+    return p.stdout or b"", p.stderr or b"", p.returncode
 
 
-def check(binary, seed):
+def run_failing(binary, stdin_file, failing, how):
+    """A run whose stdout (failing 1) or stderr (2) cannot be written."""
+    if how == "full":
+        sink = open("/dev/full", "wb")
+        target = sink.fileno()
+    else:
+        r, target = os.pipe()
+        os.close(r)
+    try:
+        if failing == 1:
+            return run_binary(binary, None, stdin_file, stdout=target)
+        return run_binary(binary, None, stdin_file, stderr=target)
+    finally:
+        if how == "full":
+            sink.close()
+        else:
+            os.close(target)
+
+
+def compare(label, want, got, problems):
+    if got is None:
+        problems.append("  %s: timed out after %d s" % (label, TIMEOUT))
+        return
+    names = ("stdout", "stderr")
+    for name, w, g in zip(names, want[:2], got[:2]):
+        if w != g:
+            problems.append("  %s: %s differs\n%s" % (label, name, first_difference(w, g)))
+    if want[2] != got[2]:
+        problems.append("  %s: exit status: model %d, binary %d" % (label, want[2], got[2]))
+
+
+def check(binary, seed, scratch):
     """Returns (mismatch report or None, number of input lines)."""
     data = random_sam.generate(seed)
     want_out, want_err, want_rc, want_merged = model.run(data)
     problems = []
-    got = run_binary(binary, data, merged=False)
-    if got is None:
-        problems.append("  timed out after %d s" % TIMEOUT)
-    else:
-        got_out, got_err, got_rc = got
-        if got_rc != want_rc:
-            problems.append("  exit status: model %d, binary %d" % (want_rc, got_rc))
-        if got_out != want_out:
-            problems.append("  stdout differs\n" + first_difference(want_out, got_out))
-        if got_err != want_err:
-            problems.append("  stderr differs\n" + first_difference(want_err, got_err))
-        if not problems:
-            got = run_binary(binary, data, merged=True)
-            if got is None:
-                problems.append("  timed out after %d s (2>&1)" % TIMEOUT)
-            elif got[0] != want_merged:
-                problems.append("  stdout+stderr (2>&1) interleave differently\n"
-                                + first_difference(want_merged, got[0]))
+    compare("stdin from a pipe", (want_out, want_err, want_rc),
+            run_binary(binary, data), problems)
+    if not problems:
+        with open(scratch, "wb") as f:
+            f.write(data)
+        got = run_binary(binary, None, scratch, stderr=subprocess.STDOUT)
+        compare("2>&1, stdin from a file", (want_merged, b"", want_rc), got, problems)
+        if not problems and seed % 10 == 0:
+            for failing in (1, 2):
+                for how in ("full", "closed"):
+                    label = "%s %s" % ("stdout" if failing == 1 else "stderr",
+                                       "on /dev/full" if how == "full" else "to a closed pipe")
+                    compare(label, model.run_failing_stream(data, failing, how),
+                            run_failing(binary, scratch, failing, how), problems)
     lines = len(model.split_lines(data))
     if not problems:
         return None, lines
@@ -96,12 +132,14 @@ def main():
     t0 = time.monotonic()
     failed = 0
     lines = 0
-    for seed in range(args.start, args.start + args.seeds):
-        report, n = check(args.binary, seed)
-        lines += n
-        if report:
-            failed += 1
-            print(report, flush=True)
+    with tempfile.TemporaryDirectory(prefix="corvane-model-") as tmp:
+        scratch = os.path.join(tmp, "input.sam")
+        for seed in range(args.start, args.start + args.seeds):
+            report, n = check(args.binary, seed, scratch)
+            lines += n
+            if report:
+                failed += 1
+                print(report, flush=True)
     dt = time.monotonic() - t0
     print("%d of %d seeds (%d..%d) mismatched; %d input lines; %.1f s"
           % (failed, args.seeds, args.start, args.start + args.seeds - 1, lines, dt))

@@ -4,15 +4,19 @@
 run(stdin_bytes) -> (stdout_bytes, stderr_bytes, exit_status, merged_bytes)
 
 merged_bytes is what a run under `2>&1` shows: every line goes out whole and
-in the order it was written.
+in the order it was written. run_failing_stream() gives the outcome when
+writes to one of the two streams fail.
 
 The walk is kept column by column, with the same hook order and the same
 32-bit counters as the program, so a disagreement points at one column.
-Run as a script it reads standard input and writes the two streams and the
-exit status the program would give.
+Run as a script it reads standard input and behaves as the program would
+on its two output streams.
 """
 
+import errno
+import os
 import re
+import signal
 import sys
 
 INT_MAX = 2147483647
@@ -387,6 +391,12 @@ def split_lines(data):
 
 def run(data):
     out = Output()
+    exit_status = _run_into(data, out)
+    stdout, stderr, merged = out.streams()
+    return stdout, stderr, exit_status, merged
+
+
+def _run_into(data, out):
     lines = split_lines(data)
     exit_status = 0
     first_record = True
@@ -409,16 +419,57 @@ def run(data):
         if not keep_going:
             exit_status = 1
             break
-    stdout, stderr, merged = out.streams()
-    return stdout, stderr, exit_status, merged
+    return exit_status
+
+
+def run_failing_stream(data, failing, how):
+    """Outcome when every write to one stream fails.
+
+    failing is 1 (stdout) or 2 (stderr); how is "full" (the write fails
+    with ENOSPC, as on /dev/full) or "closed" (a pipe without reader:
+    SIGPIPE, exit status -13 as subprocess reports it). The first line
+    meant for the failing stream ends the run; what the other stream got
+    before it stays. Returns (stdout, stderr, exit_status) of the stream
+    that still works, the failing one given as b"".
+    """
+    out = Output()
+    exit_status = _run_into(data, out)
+    before = []
+    for stream, chunk in out.events:
+        if stream == failing:
+            break
+        before.append((stream, chunk))
+    else:
+        stdout, stderr, _ = out.streams()
+        return stdout, stderr, exit_status
+    got_out = b"".join(c for s, c in before if s == 1)
+    got_err = b"".join(c for s, c in before if s == 2)
+    if how == "closed":
+        return got_out, got_err, -13
+    if failing == 1:
+        got_err += ("corvane: error writing standard output: %s\n"
+                    % os.strerror(errno.ENOSPC)).encode()
+    return got_out, got_err, 1
 
 
 def main():
-    stdout, stderr, status, _ = run(sys.stdin.buffer.read())
-    sys.stdout.buffer.write(stdout)
-    sys.stdout.buffer.flush()
-    sys.stderr.buffer.write(stderr)
-    sys.stderr.buffer.flush()
+    """Behaves as the program would: lines go out in order, one write each."""
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+    data = sys.stdin.buffer.read()
+    out = Output()
+    status = _run_into(data, out)
+    for stream, chunk in out.events:
+        try:
+            while chunk:
+                chunk = chunk[os.write(stream, chunk):]
+        except OSError as e:
+            name = "standard output" if stream == 1 else "standard error"
+            try:
+                os.write(2, ("corvane: error writing %s: %s\n"
+                             % (name, os.strerror(e.errno))).encode())
+            except OSError:
+                pass
+            return 1
     return status
 
 

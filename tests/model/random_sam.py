@@ -14,11 +14,12 @@ import os
 import random
 import sys
 
+sys.dont_write_bytecode = True    # keep the source tree clean under ctest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import model  # noqa: E402  (used to keep run-ending records rare)
 
 BASES = b"ACGT"
-ODD_BYTES = [b"\x00", b"\x80", b"\xff", b"\xe9", b"#", b"~", b"\x7f", b"\x01"]
+ODD_BYTES = [b"\x00", b"\x80", b"\x85", b"\xa0", b"\xff", b"\xe9", b"#", b"~", b"\x7f", b"\x01"]
 SEP_WHITE = [b" ", b"\t", b"\x0b", b"\x0c", b"\r"]
 
 
@@ -127,8 +128,10 @@ def mutate_cigar_soft(rng, text, ops):
         pieces[-1:] = [rng.choice([b"2147483647M", b"2147483647S", b"1000I"])]
     elif r == 6:  # leading zeros everywhere
         pieces = [b"000" + p for p in pieces]
-    elif r == 7:  # leading zero-length soft clip or insertion: MD char before any token
-        pieces.insert(0, rng.choice([b"0S", b"0I", b"-1S", b"-2I", b"0S0I"]))
+    elif r == 7:  # zero-length soft clip or insertion: no flag, so the column takes MD
+        # at the start the MD character is shown before any token was read
+        pieces.insert(0 if rng.random() < 0.5 else i,
+                      rng.choice([b"0S", b"0I", b"-1S", b"-2I", b"0S0I"]))
     else:
         pieces.insert(i, b"0" + rng.choice([b"D", b"N", b"P"]))
     return b"".join(pieces)
@@ -222,6 +225,10 @@ def opt_fields(rng, md):
             opts.append(b"MD:Z:")
     if rng.random() < 0.2:
         opts.append(b"XS:A:+")
+    if rng.random() < 0.05:
+        # bytes that some locales call white space; here they are field text
+        opts.insert(rng.randrange(len(opts) + 1),
+                    rng.choice([b"\xa0", b"\x85", b"XY:Z:a\xa0b", b"\xa0MD:Z:1"]))
     return opts
 
 
@@ -249,6 +256,8 @@ def qname(rng, k):
         return b"@r" + str(k).encode()
     if r < 0.05:
         return b"MD:Z:1"
+    if r < 0.07:
+        return b"r" + str(k).encode() + rng.choice(ODD_BYTES)
     return b"r" + str(k).encode()
 
 
