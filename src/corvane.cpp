@@ -410,7 +410,7 @@ void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::
   for (Line* shown : lines) {
     for (Line* l : lines) {
       if (l == shown) {
-        l->reset(chunk, [this](std::string_view s) { out_.to_out(s); });
+        l->reset(chunk, &out_);
       } else {
         l->reset(chunk);
       }

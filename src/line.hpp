@@ -1,7 +1,7 @@
 // One of the three growing lines of an alignment block.
 //
 // A line keeps at most `cap` bytes in memory. What goes past that is handed
-// to a spill function (or dropped when there is none) and only counted, so a
+// to standard output (or dropped when it is not to be shown) and only counted, so a
 // CIGAR that asks for billions of columns cannot exhaust memory: the record
 // loop then walks the record again, once per line, with that line spilling
 // straight to standard output.
@@ -10,21 +10,20 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <functional>
 #include <string_view>
 #include <vector>
+
+#include "io.hpp"
 
 namespace corvane {
 
 class Line {
  public:
-  using Spill = std::function<void(std::string_view)>;
-
   // Empties the line into its own storage: at most `cap` bytes are held,
-  // the rest goes to `spill`.
-  void reset(std::size_t cap, Spill spill = nullptr) {
+  // the rest goes to standard output through `spill`, or is only counted.
+  void reset(std::size_t cap, Output* spill = nullptr) {
     cap_ = std::max<std::size_t>(cap, 1);
-    spill_ = std::move(spill);
+    spill_ = spill;
     len_ = 0;
     spilled_ = 0;
     external_ = false;
@@ -95,14 +94,16 @@ class Line {
   // Hands the held bytes to the spill function.
   void drain() {
     if (len_ == 0) return;
-    if (spill_) spill_(held());
+    if (spill_ != nullptr) spill_->to_out(held());
     spilled_ += len_;
     len_ = 0;
   }
 
  private:
   // Full, with nowhere to spill: bytes from here on are only counted.
-  bool discarding() const { return !external_ && !spill_ && len_ == room_ && room_ >= cap_; }
+  bool discarding() const {
+    return !external_ && spill_ == nullptr && len_ == room_ && room_ >= cap_;
+  }
   void discard(std::size_t n) {
     drain();
     spilled_ += n;
@@ -131,7 +132,7 @@ class Line {
   std::size_t cap_ = 1;   // most bytes held in own storage
   std::size_t spilled_ = 0;
   bool external_ = false;
-  Spill spill_;
+  Output* spill_ = nullptr;
 };
 
 }  // namespace corvane
