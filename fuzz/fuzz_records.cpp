@@ -25,7 +25,8 @@ std::uint64_t skip_columns(std::string_view input) {
   std::uint64_t total = 0, count = 0;
   for (const char c : input) {
     if (c >= '0' && c <= '9') {
-      count = count < (std::uint64_t{1} << 40) ? count * 10 + static_cast<unsigned>(c - '0') : count;
+      count =
+          count < (std::uint64_t{1} << 40) ? count * 10 + static_cast<unsigned>(c - '0') : count;
       continue;
     }
     if (c == 'D' || c == 'N' || c == 'P') total += count;
