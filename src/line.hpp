@@ -50,38 +50,11 @@ class Line {
   }
 
   void append(const char* p, std::size_t n) {
-    if (n == 0) return;
-    if (n <= room_ - len_) {
-      std::memcpy(data_ + len_, p, n);
-      len_ += n;
-      return;
-    }
-    if (discarding()) return discard(n);
-    while (n != 0) {
-      if (len_ == room_) make_room();
-      const std::size_t k = std::min(n, room_ - len_);
-      std::memcpy(data_ + len_, p, k);
-      len_ += k;
-      p += k;
-      n -= k;
-    }
+    put(n, [p](char* to, std::size_t at, std::size_t k) { std::memcpy(to, p + at, k); });
   }
 
   void fill(char c, std::size_t n) {
-    if (n == 0) return;
-    if (n <= room_ - len_) {
-      std::memset(data_ + len_, c, n);
-      len_ += n;
-      return;
-    }
-    if (discarding()) return discard(n);
-    while (n != 0) {
-      if (len_ == room_) make_room();
-      const std::size_t k = std::min(n, room_ - len_);
-      std::memset(data_ + len_, c, k);
-      len_ += k;
-      n -= k;
-    }
+    put(n, [c](char* to, std::size_t, std::size_t k) { std::memset(to, c, k); });
   }
 
   // Bytes appended since reset, held or not.
@@ -100,6 +73,25 @@ class Line {
   }
 
  private:
+  // Appends n bytes, written piece by piece by write(to, offset, count).
+  template <class Write>
+  void put(std::size_t n, Write write) {
+    if (n == 0) return;
+    if (n <= room_ - len_) {
+      write(data_ + len_, 0, n);
+      len_ += n;
+      return;
+    }
+    if (discarding()) return discard(n);
+    for (std::size_t done = 0; done != n;) {
+      if (len_ == room_) make_room();
+      const std::size_t k = std::min(n - done, room_ - len_);
+      write(data_ + len_, done, k);
+      len_ += k;
+      done += k;
+    }
+  }
+
   // Full, with nowhere to spill: bytes from here on are only counted.
   bool discarding() const {
     return !external_ && spill_ == nullptr && len_ == room_ && room_ >= cap_;
