@@ -91,8 +91,9 @@ class Output {
 
   // Room for n bytes at the end of the standard output buffer, to be built
   // in place and then passed on with commit_out(); nullptr when the buffer
-  // cannot hold n. Anything else written to standard output in between
-  // discards the room.
+  // cannot hold n. Anything written to either stream in between discards
+  // the room: commit only what was built since the claim with nothing else
+  // written.
   char* claim_out(std::size_t n) { return to(out_, err_).claim(n); }
   void commit_out(std::size_t n) { out_.commit(n); }
 
