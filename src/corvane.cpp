@@ -112,14 +112,8 @@ class RecordLoop {
   bool process(std::string_view line);
 
  private:
-  struct Lines {
-    Line* read;
-    Line* match;
-    Line* ref;
-  };
-
-  Outcome walk(Walk& w, const Lines& lines);
-  bool whole_run(Walk& w, const Lines& lines);
+  Outcome walk(Walk& w);
+  bool whole_run(Walk& w);
   bool next_operation(Walk& w);
   void write_block(std::string_view seq, std::string_view cigar, std::string_view md,
                    std::size_t cap);
@@ -148,10 +142,10 @@ bool RecordLoop::next_operation(Walk& w) {
   return true;
 }
 
-Outcome RecordLoop::walk(Walk& w, const Lines& lines) {
-  Line& read_line = *lines.read;
-  Line& match_line = *lines.match;
-  Line& ref_line = *lines.ref;
+Outcome RecordLoop::walk(Walk& w) {
+  Line& read_line = read_line_;
+  Line& match_line = match_line_;
+  Line& ref_line = ref_line_;
   const std::string_view sequence = w.sequence;
   for (;;) {
     if (static_cast<std::size_t>(w.read_pos) >= sequence.size()) return Outcome::completed;
@@ -174,7 +168,7 @@ Outcome RecordLoop::walk(Walk& w, const Lines& lines) {
       }
     }
 
-    if (options_.whole_runs && whole_run(w, lines)) continue;
+    if (options_.whole_runs && whole_run(w)) continue;
 
     std::int32_t no_match = 0;
     std::int32_t ref_gap = 0;
@@ -224,7 +218,7 @@ Outcome RecordLoop::walk(Walk& w, const Lines& lines) {
 // MD advance after the first, the same flags and the same kind of reference
 // character. Returns false, laying out nothing, when this column must go
 // through the steps by itself.
-bool RecordLoop::whole_run(Walk& w, const Lines& lines) {
+bool RecordLoop::whole_run(Walk& w) {
   if (w.cigar_done >= w.cigar_len) return false;
   const std::int64_t op_left = std::int64_t{w.cigar_len} - w.cigar_done;
   const std::int64_t seq_left = static_cast<std::int64_t>(w.sequence.size()) - w.read_pos;
@@ -235,18 +229,18 @@ bool RecordLoop::whole_run(Walk& w, const Lines& lines) {
   char match = ' ';
   switch (w.cigar_op) {
     case 'I':
-      lines.ref->fill('-', k);
+      ref_line_.fill('-', k);
       break;
     case 'S':
-      lines.ref->fill('N', k);
+      ref_line_.fill('N', k);
       break;
     case 'N':
       read_fill = '.';
-      lines.ref->fill('N', k);
+      ref_line_.fill('N', k);
       break;
     case 'P':
       read_fill = '*';
-      lines.ref->fill('*', k);
+      ref_line_.fill('*', k);
       break;
     case 'M':
     case '=':
@@ -256,15 +250,15 @@ bool RecordLoop::whole_run(Walk& w, const Lines& lines) {
       if (deletion) read_fill = '-';
       if (!w.has_md) {
         if (deletion) return false;  // reported column by column
-        lines.ref->append(base, k);
+        ref_line_.append(base, k);
         match = '|';
       } else if (w.md_is_char == 0 && w.md_done < w.md_len) {
         // Inside a number token's run the reference is the read's base.
         k = std::min<std::int64_t>(k, std::int64_t{w.md_len} - w.md_done);
         if (deletion) {
-          lines.ref->fill(*base, k);
+          ref_line_.fill(*base, k);
         } else {
-          lines.ref->append(base, k);
+          ref_line_.append(base, k);
           match = '|';
         }
         w.md_done += static_cast<std::int32_t>(k);
@@ -275,7 +269,7 @@ bool RecordLoop::whole_run(Walk& w, const Lines& lines) {
         if (!deletion) match = '|';
       } else if (w.md_is_char != 0 && w.md_char != '^') {
         // A last character token is shown again in every column.
-        lines.ref->fill(w.md_char, k);
+        ref_line_.fill(w.md_char, k);
       } else {
         return false;
       }
@@ -285,11 +279,11 @@ bool RecordLoop::whole_run(Walk& w, const Lines& lines) {
       return false;  // unsupported: reported column by column
   }
   if (read_fill != 0) {
-    lines.read->fill(read_fill, k);
+    read_line_.fill(read_fill, k);
   } else {
-    lines.read->append(base, k);
+    read_line_.append(base, k);
   }
-  lines.match->fill(match, k);
+  match_line_.fill(match, k);
   w.cigar_done += static_cast<std::int32_t>(k);
   if (w.cigar_done == w.cigar_len) w.cigar_done = 0;
   w.md_reset();
@@ -375,7 +369,7 @@ bool RecordLoop::process(std::string_view line) {
   }
 
   Walk w(seq, cigar, md);
-  const Outcome outcome = walk(w, {&read_line_, &match_line_, &ref_line_});
+  const Outcome outcome = walk(w);
   if (outcome == Outcome::fatal) return false;
   if (static_cast<std::size_t>(w.read_pos) != seq.size()) return true;
   if (block != nullptr && read_line_.in_place() && match_line_.in_place() && ref_line_.in_place()) {
@@ -416,7 +410,7 @@ void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::
       }
     }
     Walk w(seq, cigar, md);
-    walk(w, {&read_line_, &match_line_, &ref_line_});
+    walk(w);
     shown->drain();
     out_.to_out("\n");
   }
