@@ -3,13 +3,7 @@
 # reported with status 1; a reader that stops early ends it quietly.
 set -u
 bin=$1
-fail=0
-check() {  # what, got, want
-  if [ "$2" != "$3" ]; then
-    printf 'FAIL %s:\n got: %q\nwant: %q\n' "$1" "$2" "$3"
-    fail=1
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../check.sh"
 rec=$'r1\t0\tc\t1\t60\t4M\t=\t0\t0\tACGT\tIIII'
 
 # Standard input that cannot be read.

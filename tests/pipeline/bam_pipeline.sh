@@ -8,13 +8,7 @@ bin=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-fail=0
-check() {  # what, got, want
-  if [ "$2" != "$3" ]; then
-    printf 'FAIL %s:\n got: %q\nwant: %q\n' "$1" "$2" "$3"
-    fail=1
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../check.sh"
 same() {  # what, file, expected file
   if ! cmp -s "$2" "$3"; then
     echo "FAIL $1: output differs from $(basename "$3")"

@@ -6,13 +6,7 @@ set -u
 cmake=$1 build=$2 page=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-fail=0
-check() {  # what, got, want
-  if [ "$2" != "$3" ]; then
-    printf 'FAIL %s:\n got: %q\nwant: %q\n' "$1" "$2" "$3"
-    fail=1
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../check.sh"
 
 "$cmake" --install "$build" --prefix "$tmp/prefix" >/dev/null || { echo "FAIL cmake --install"; exit 1; }
 check "installed files" "$(cd "$tmp/prefix" && find . -type f | sort | tr '\n' ' ')" \

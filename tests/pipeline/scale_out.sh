@@ -9,13 +9,7 @@ bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 gen=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-fail=0
-check() {  # what, got, want
-  if [ "$2" != "$3" ]; then
-    printf 'FAIL %s:\n got: %q\nwant: %q\n' "$1" "$2" "$3"
-    fail=1
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../check.sh"
 same() {  # what, file
   if ! cmp -s "$2" single.out; then
     echo "FAIL $1: output differs from the single run"
