@@ -65,19 +65,23 @@ class CharStream:
     def unread(self):
         return len(self.text) - self.pos
 
-    def _skip_white(self):
-        while self.pos < len(self.text) and self.text[self.pos] in WHITE:
-            self.pos += 1
-
-    def read_int(self, target):
-        """Decimal integer read; returns the target's new value."""
+    def _start(self):
+        """Both reads begin so: refused when any indicator is set, then white
+        space skipped, then the end of the text fails. True when a read may go on."""
         if self.any_indicator():
             self.fail = True
-            return target
-        self._skip_white()
+            return False
+        while self.pos < len(self.text) and self.text[self.pos] in WHITE:
+            self.pos += 1
         if self.pos >= len(self.text):
             self.eof = True
             self.fail = True
+            return False
+        return True
+
+    def read_int(self, target):
+        """Decimal integer read; returns the target's new value."""
+        if not self._start():
             return target
         t = self.text
         negative = False
@@ -108,13 +112,7 @@ class CharStream:
 
     def read_char(self, target):
         """Single character read (one byte, as an int); returns the target's new value."""
-        if self.any_indicator():
-            self.fail = True
-            return target
-        self._skip_white()
-        if self.pos >= len(self.text):
-            self.eof = True
-            self.fail = True
+        if not self._start():
             return target
         c = self.text[self.pos]
         self.pos += 1
