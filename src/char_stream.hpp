@@ -6,6 +6,7 @@
 // record, so a real stringstream would dominate the run time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -25,6 +26,13 @@ class CharStream {
 
   // Characters after the read position, whatever the indicators say.
   std::int64_t in_avail() const { return end_ - pos_; }
+
+  // For readers that take a whole token at a time: the unread characters,
+  // and a move past the first n of them. Only the position changes, so the
+  // caller must read exactly what the reads above would have read.
+  const char* cursor() const { return pos_; }
+  const char* limit() const { return end_; }
+  void skip(std::size_t n) { pos_ += n; }
 
   // Decimal integer: optional sign, digits; out-of-range values store the
   // nearer bound and fail, no digits stores 0 and fails.

@@ -10,14 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "char_stream.hpp"
 #include "isolate_md.hpp"
+#include "lay_out.hpp"
 #include "line.hpp"
-#include "shift_cigar.hpp"
-#include "shift_md.hpp"
 #include "split_fields.hpp"
-#include "translate_cigar.hpp"
-#include "translate_md.hpp"
 #include "version.hpp"
 
 namespace corvane {
@@ -36,74 +32,6 @@ constexpr std::size_t kSpillChunk = std::size_t{1} << 18;
 // Blocks up to this many columns are built in the output buffer.
 constexpr std::size_t kInPlaceColumns = std::size_t{1} << 15;
 
-// An upper bound on the columns the walk can lay out: every column places a
-// base or belongs to a D, N or P operation, and an operation of length 0
-// or less makes one column. SIZE_MAX when the CIGAR text is not a plain run
-// of counts and operation characters.
-std::size_t column_bound(std::string_view cigar, std::size_t bases) {
-  std::size_t columns = bases;
-  std::size_t i = 0;
-  const std::size_t n = cigar.size();
-  while (i < n) {
-    std::size_t count = 0;
-    const std::size_t digits = i;
-    while (i < n && static_cast<unsigned char>(cigar[i] - '0') <= 9) {
-      count = count * 10 + static_cast<std::size_t>(cigar[i] - '0');
-      if (count > kInPlaceColumns) return SIZE_MAX;
-      ++i;
-    }
-    if (i == digits || i == n) return SIZE_MAX;
-    const char op = cigar[i++];
-    if (op == 'D' || op == 'N' || op == 'P') columns += std::max<std::size_t>(count, 1);
-  }
-  return columns;
-}
-
-enum class Outcome {
-  completed,  // every base placed
-  left,       // left early, dropped or after a non-fatal report
-  fatal,      // the run ends
-};
-
-// The walk state of one record. Everything starts afresh with every record,
-// the carried CIGAR and MD values included, so no record can see another.
-struct Walk {
-  Walk(std::string_view seq, std::string_view cigar, std::string_view md)
-      : sequence(seq), has_md(!md.empty()), cigar_stream(cigar), md_stream(md) {}
-
-  std::string_view sequence;
-  bool has_md;
-  CharStream cigar_stream;
-  CharStream md_stream;
-  std::int32_t read_pos = 0;
-  std::int32_t cigar_len = 0;
-  char cigar_op = 0;
-  std::int32_t cigar_done = 0;
-  std::int32_t md_len = 0;
-  char md_char = 'N';
-  std::int32_t md_is_char = 1;
-  std::int32_t md_done = 0;
-
-  // MD advance may read only in columns that align to the reference: soft
-  // clips and insertions have no reference base, and intron skips and
-  // padding have no place in the MD text.
-  bool md_advances() const {
-    return md_stream.in_avail() != 0 && md_done == 0 && cigar_op != 'S' && cigar_op != 'I' &&
-           cigar_op != 'N' && cigar_op != 'P';
-  }
-
-  // MD reset: marks the current token spent once it has served its columns.
-  void md_reset() {
-    if (md_is_char == 0) {
-      if (cigar_op != 'S' && md_done == md_len) md_done = 0;
-    } else {
-      md_done = 0;
-    }
-  }
-
-  bool advances_read() const { return cigar_op != 'D' && cigar_op != 'N' && cigar_op != 'P'; }
-};
-
 class RecordLoop {
  public:
   RecordLoop(Output& out, const Options& options) : out_(out), options_(options) {}
@@ -112,9 +40,11 @@ class RecordLoop {
   bool process(std::string_view line);
 
  private:
-  Outcome walk(Walk& w);
-  bool whole_run(Walk& w);
-  bool next_operation(Walk& w);
+  Outcome lay_out(std::string_view seq, std::string_view cigar, std::string_view md) {
+    const Lines lines{read_line_, match_line_, ref_line_};
+    return options_.runs ? lay_out_runs(seq, cigar, md, lines, columns_)
+                         : lay_out_columns(seq, cigar, md, lines);
+  }
   void write_block(std::string_view seq, std::string_view cigar, std::string_view md,
                    std::size_t cap);
 
@@ -122,6 +52,9 @@ class RecordLoop {
   std::string_view head(int count);
   // Writes head(count), then a line feed, to the chosen stream.
   void dump(int count, bool to_err);
+  // Writes the report of a layout that did not complete; false when it
+  // ends the run.
+  bool report(Outcome outcome);
   void report(std::string_view message, bool fatal);
   void report_fields(std::string_view message);
 
@@ -129,167 +62,9 @@ class RecordLoop {
   const Options& options_;
   Fields fields_;
   std::string head_;
+  std::size_t columns_ = 0;  // the record's column bound
   Line read_line_, match_line_, ref_line_;
 };
-
-bool RecordLoop::next_operation(Walk& w) {
-  try {
-    shift_cigar(w.cigar_stream, w.cigar_len, w.cigar_op);
-  } catch (int) {
-    report(kCigarReadFailure, true);
-    return false;
-  }
-  return true;
-}
-
-Outcome RecordLoop::walk(Walk& w) {
-  Line& read_line = read_line_;
-  Line& match_line = match_line_;
-  Line& ref_line = ref_line_;
-  const std::string_view sequence = w.sequence;
-  for (;;) {
-    if (static_cast<std::size_t>(w.read_pos) >= sequence.size()) return Outcome::completed;
-
-    // Next CIGAR operation, hard clips skipped while MD text is left.
-    if (w.cigar_done == 0) {
-      if (!next_operation(w)) return Outcome::fatal;
-      while (w.cigar_op == 'H') {
-        if (w.md_stream.in_avail() == 0) return Outcome::left;
-        if (!next_operation(w)) return Outcome::fatal;
-      }
-    }
-
-    if (w.md_advances()) {
-      try {
-        shift_md(w.md_stream, w.md_is_char, w.md_len, w.md_char);
-      } catch (char) {
-        report(kMdReadFailure, true);
-        return Outcome::fatal;
-      }
-    }
-
-    if (options_.whole_runs && whole_run(w)) continue;
-
-    std::int32_t no_match = 0;
-    std::int32_t ref_gap = 0;
-    std::int32_t ref_skip = 0;
-    std::int32_t ref_pad = 0;
-
-    if (w.cigar_done < w.cigar_len) {
-      try {
-        translate_cigar(read_line, sequence, w.cigar_op, w.read_pos, w.cigar_done, no_match,
-                        ref_gap, ref_skip, ref_pad);
-      } catch (int) {
-        report(kUnsupportedCigar, false);
-        return Outcome::left;
-      }
-    }
-
-    if (w.has_md) {
-      try {
-        translate_md(w.md_stream, sequence, ref_line, w.read_pos, w.md_done, w.md_len, w.md_char,
-                     w.md_is_char, ref_gap, no_match, ref_skip, ref_pad);
-      } catch (int) {
-        report(kMdDeletionFailure, true);
-        return Outcome::fatal;
-      }
-    } else if (ref_gap) {
-      ref_line.push_back('-');
-    } else if (ref_pad) {
-      ref_line.push_back('*');
-    } else if (ref_skip) {
-      ref_line.push_back('N');
-    } else if (w.cigar_op == 'D') {
-      report(kDeletionWithoutMd, false);
-      return Outcome::left;
-    } else {
-      ref_line.push_back(sequence[w.read_pos]);
-    }
-
-    match_line.push_back(no_match ? ' ' : '|');
-    if (w.cigar_done == w.cigar_len) w.cigar_done = 0;
-    w.md_reset();
-    if (w.advances_read()) ++w.read_pos;
-  }
-}
-
-// Lays out at once the longest run of columns, starting with this one, that
-// would each go through the column steps alike: no new CIGAR operation, no
-// MD advance after the first, the same flags and the same kind of reference
-// character. Returns false, laying out nothing, when this column must go
-// through the steps by itself.
-bool RecordLoop::whole_run(Walk& w) {
-  if (w.cigar_done >= w.cigar_len) return false;
-  const std::int64_t op_left = std::int64_t{w.cigar_len} - w.cigar_done;
-  const std::int64_t seq_left = static_cast<std::int64_t>(w.sequence.size()) - w.read_pos;
-  const char* base = w.sequence.data() + w.read_pos;
-  const bool moves = w.advances_read();
-  std::int64_t k = moves ? std::min(op_left, seq_left) : op_left;
-  char read_fill = 0;  // 0: the read shows its bases
-  char match = ' ';
-  switch (w.cigar_op) {
-    case 'I':
-      ref_line_.fill('-', k);
-      break;
-    case 'S':
-      ref_line_.fill('N', k);
-      break;
-    case 'N':
-      read_fill = '.';
-      ref_line_.fill('N', k);
-      break;
-    case 'P':
-      read_fill = '*';
-      ref_line_.fill('*', k);
-      break;
-    case 'M':
-    case '=':
-    case 'X':
-    case 'D': {
-      const bool deletion = w.cigar_op == 'D';
-      if (deletion) read_fill = '-';
-      if (!w.has_md) {
-        if (deletion) return false;  // reported column by column
-        ref_line_.append(base, k);
-        match = '|';
-      } else if (w.md_is_char == 0 && w.md_done < w.md_len) {
-        // Inside a number token's run the reference is the read's base.
-        k = std::min<std::int64_t>(k, std::int64_t{w.md_len} - w.md_done);
-        if (deletion) {
-          ref_line_.fill(*base, k);
-        } else {
-          ref_line_.append(base, k);
-          match = '|';
-        }
-        w.md_done += static_cast<std::int32_t>(k);
-      } else if (w.md_stream.in_avail() != 0) {
-        return false;  // the next column reads another token
-      } else if (w.md_is_char == 0 && w.md_len <= 0) {
-        // A last token of zero or less shows nothing.
-        if (!deletion) match = '|';
-      } else if (w.md_is_char != 0 && w.md_char != '^') {
-        // A last character token is shown again in every column.
-        ref_line_.fill(w.md_char, k);
-      } else {
-        return false;
-      }
-      break;
-    }
-    default:
-      return false;  // unsupported: reported column by column
-  }
-  if (read_fill != 0) {
-    read_line_.fill(read_fill, k);
-  } else {
-    read_line_.append(base, k);
-  }
-  match_line_.fill(match, k);
-  w.cigar_done += static_cast<std::int32_t>(k);
-  if (w.cigar_done == w.cigar_len) w.cigar_done = 0;
-  w.md_reset();
-  if (moves) w.read_pos += static_cast<std::int32_t>(k);
-  return true;
-}
 
 std::string_view RecordLoop::head(int count) {
   const auto& f = fields_.mandatory;
@@ -318,6 +93,30 @@ void RecordLoop::dump(int count, bool to_err) {
   } else {
     out_.line_to_out(text);
   }
+}
+
+bool RecordLoop::report(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::completed:
+    case Outcome::dropped:
+      return true;
+    case Outcome::unsupported_cigar:
+      report(kUnsupportedCigar, false);
+      return true;
+    case Outcome::deletion_without_md:
+      report(kDeletionWithoutMd, false);
+      return true;
+    case Outcome::cigar_read_failure:
+      report(kCigarReadFailure, true);
+      return false;
+    case Outcome::md_read_failure:
+      report(kMdReadFailure, true);
+      return false;
+    case Outcome::md_deletion_failure:
+      report(kMdDeletionFailure, true);
+      return false;
+  }
+  return true;
 }
 
 void RecordLoop::report(std::string_view message, bool fatal) {
@@ -349,9 +148,10 @@ bool RecordLoop::process(std::string_view line) {
   }
 
   // Short blocks are built where they will be written: the head, then each
-  // line in room for as many columns as the CIGAR can make.
+  // line in room for as many columns as the CIGAR can make. Longer ones are
+  // built in the lines' own storage.
   const std::size_t cap = std::max(options_.line_cap, line.size());
-  const std::size_t columns = column_bound(cigar, seq.size());
+  const std::size_t columns = columns_ = column_bound(cigar, seq.size());
   const std::string_view text = head(9);
   char* block = nullptr;
   if (columns <= std::min(kInPlaceColumns, cap)) {
@@ -368,10 +168,8 @@ bool RecordLoop::process(std::string_view line) {
     ref_line_.reset(cap);
   }
 
-  Walk w(seq, cigar, md);
-  const Outcome outcome = walk(w);
-  if (outcome == Outcome::fatal) return false;
-  if (static_cast<std::size_t>(w.read_pos) != seq.size()) return true;
+  const Outcome outcome = lay_out(seq, cigar, md);
+  if (outcome != Outcome::completed) return report(outcome);
   if (block != nullptr && read_line_.in_place() && match_line_.in_place() && ref_line_.in_place()) {
     std::memcpy(block, text.data(), text.size());
     char* end = block + text.size();
@@ -409,8 +207,7 @@ void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::
         l->reset(chunk);
       }
     }
-    Walk w(seq, cigar, md);
-    walk(w);
+    lay_out(seq, cigar, md);
     shown->drain();
     out_.to_out("\n");
   }

@@ -7,9 +7,9 @@
 namespace corvane {
 
 struct Options {
-  // Lay out runs of like columns at once; off, every column goes through
-  // the column steps one by one (the reference the fast path is tested on).
-  bool whole_runs = true;
+  // Lay out a run of like columns at a time; off, every column goes through
+  // the column steps one by one (the reference the runs are tested against).
+  bool runs = true;
   // Bytes a line of a block keeps in memory (at least the record line's
   // length); a longer block is laid out in one pass per line.
   std::size_t line_cap = std::size_t{16} << 20;

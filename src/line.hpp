@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bytes.hpp"
 #include "io.hpp"
 
 namespace corvane {
@@ -50,12 +51,26 @@ class Line {
   }
 
   void append(const char* p, std::size_t n) {
-    put(n, [p](char* to, std::size_t at, std::size_t k) { std::memcpy(to, p + at, k); });
+    put(n, [p](char* to, std::size_t at, std::size_t k) { copy_bytes(to, p + at, k); });
   }
 
   void fill(char c, std::size_t n) {
-    put(n, [c](char* to, std::size_t, std::size_t k) { std::memset(to, c, k); });
+    put(n, [c](char* to, std::size_t, std::size_t k) { fill_bytes(to, c, k); });
   }
+
+  // Room for n more bytes, to be written in place and then counted with
+  // commit(); nullptr when the line cannot give them without spilling or
+  // leaving the caller's bytes (append then).
+  char* claim(std::size_t n) {
+    if (n <= room_ - len_) return data_ + len_;
+    // A line that left the caller's bytes may hold more than the cap.
+    if (external_ || len_ > cap_ || n > cap_ - len_) return nullptr;
+    own_.resize(std::min(cap_, std::max(len_ + n, room_ * 2)));
+    data_ = own_.data();
+    room_ = own_.size();
+    return data_ + len_;
+  }
+  void commit(std::size_t n) { len_ += n; }
 
   // Bytes appended since reset, held or not.
   std::size_t size() const { return spilled_ + len_; }
