@@ -150,7 +150,8 @@ bool RecordLoop::process(std::string_view line) {
   // Short blocks are built where they will be written: the head, then each
   // line in room for as many columns as the CIGAR can make. Longer ones are
   // built in the lines' own storage.
-  const std::size_t cap = std::max(options_.line_cap, line.size());
+  const std::size_t cap =
+      options_.exact_line_cap ? options_.line_cap : std::max(options_.line_cap, line.size());
   const std::size_t columns = columns_ = column_bound(cigar, seq.size());
   const std::string_view text = head(9);
   char* block = nullptr;

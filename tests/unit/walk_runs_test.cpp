@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "corvane.hpp"
 
@@ -153,6 +155,154 @@ class RandomSam {
   std::mt19937 rng_;
 };
 
+// Long noisy records as a long-read aligner writes them: thousands of
+// columns with a mismatch, an insertion, a deletion or another operation
+// every 1-20 columns, CIGAR and MD agreeing with the read; and in half of
+// them one fault of the kinds malformed input has.
+class LongNoisySam {
+ public:
+  explicit LongNoisySam(unsigned seed) : rng_(seed) {}
+
+  std::string input(int records) {
+    std::string text;
+    for (int i = 0; i < records; ++i) text += record(i) + "\n";
+    return text;
+  }
+
+ private:
+  long pick(long n) { return static_cast<long>(rng_() % static_cast<unsigned long>(n)); }
+  char base() { return "ACGT"[pick(4)]; }
+
+  void op(long n, char c) {
+    if (!ops_.empty() && ops_.back().second == c) {
+      ops_.back().first += n;
+    } else {
+      ops_.emplace_back(n, c);
+    }
+  }
+  // The MD number before a mismatch or deletion, and at the end.
+  void md_run() {
+    md_ += std::to_string(run_);
+    run_ = 0;
+  }
+  void clip(char c) {
+    const long n = 1 + pick(200);
+    op(n, c);
+    if (c == 'S') seq_.append(static_cast<std::size_t>(n), base());
+  }
+  // A stretch of aligned columns, one in eight a mismatch.
+  void aligned(long n, char c) {
+    for (long j = 0; j < n; ++j) {
+      const char b = base();
+      if (pick(8) == 0) {
+        md_run();
+        md_ += static_cast<char>(b == 'A' ? 'C' : 'A');
+      } else {
+        ++run_;
+      }
+      seq_ += b;
+    }
+    op(n, c);
+  }
+
+  std::string record(int i) {
+    ops_.clear();
+    seq_.clear();
+    md_.clear();
+    run_ = 0;
+    if (pick(8) == 0) clip('H');
+    if (pick(2) == 0) clip('S');
+    const long columns = 500 + pick(5000);
+    for (long made = 0; made < columns;) {
+      const long e = pick(100);
+      long n = 1 + pick(5);
+      if (e < 55) {
+        n = 1 + pick(20);
+        aligned(n, pick(10) == 0 ? "=X"[pick(2)] : 'M');
+      } else if (e < 72) {
+        for (long j = 0; j < n; ++j) seq_ += base();
+        op(n, 'I');
+      } else if (e < 92) {
+        md_run();
+        md_ += '^';
+        for (long j = 0; j < n; ++j) md_ += base();
+        op(n, 'D');
+        aligned(1, 'M');  // as aligners do: a base between two deletions
+      } else if (e < 97) {
+        n = 1 + pick(50);
+        op(n, 'N');
+      } else {
+        op(n, 'P');
+      }
+      made += n;
+    }
+    aligned(1 + pick(20), 'M');
+    md_run();
+    if (pick(2) == 0) clip('S');
+    if (pick(8) == 0) clip('H');
+    fault();
+    std::string cigar;
+    for (const auto& [n, c] : ops_) cigar += (n == kNoCount ? "" : std::to_string(n)) + c;
+    if (pick(40) == 0) cigar += "12";  // a count without its operation
+    std::string r =
+        "long" + std::to_string(i) + "\t0\tc\t1\t60\t" + cigar + "\t*\t0\t0\t" + seq_ + "\t*";
+    if (md_ != "-") r += "\tMD:Z:" + md_;
+    return r;
+  }
+
+  // At most one fault, in half of the records.
+  void fault() {
+    const auto at = [this](const std::string& s) {
+      return static_cast<std::size_t>(pick(static_cast<long>(s.size()) + 1));
+    };
+    auto& some_op = ops_[static_cast<std::size_t>(pick(static_cast<long>(ops_.size())))];
+    switch (pick(26)) {
+      case 0:
+        some_op.first += pick(7) - 3;  // off by a few, to 0 or below now and then
+        break;
+      case 1:
+        some_op.first = kNoCount;  // an operation without its count
+        break;
+      case 2:
+        some_op.second = "Zm?H="[pick(5)];
+        break;
+      case 3:
+        md_.resize(at(md_));  // cut short
+        break;
+      case 4:
+        md_ += "0^+-"[pick(4)];
+        break;
+      case 5:
+        if (!md_.empty()) md_.erase(at(md_) % md_.size(), 1);
+        break;
+      case 6:
+        md_.insert(at(md_), 1, "^0A+"[pick(4)]);
+        break;
+      case 7:
+        md_.insert(at(md_), "99999999999");
+        break;
+      case 8:
+        md_ = "-";  // no MD tag
+        break;
+      case 9:
+        if (pick(2) == 0 && seq_.size() > 1) {
+          seq_.resize(seq_.size() - 1 - static_cast<std::size_t>(pick(3)) % (seq_.size() - 1));
+        } else {
+          seq_ += "ACG";
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  static constexpr long kNoCount = -1000000;
+  std::mt19937 rng_;
+  std::vector<std::pair<long, char>> ops_;
+  std::string seq_, md_;
+  long run_ = 0;
+};
+
 TEST(FastPaths, SameBytesAsColumnByColumn) {
   Options reference;
   reference.runs = false;
@@ -178,6 +328,110 @@ TEST(FastPaths, SameBytesAsColumnByColumn) {
   blocks /= 4;
   EXPECT_GT(fatal, 300);
   EXPECT_GT(blocks, 8000);
+}
+
+// The corners where the column steps do something particular, each a run of
+// its own, since some end the run.
+TEST(FastPaths, CornersSameBytesAsColumnByColumn) {
+  struct Case {
+    const char* cigar;
+    const char* seq;
+    const char* md;  // nullptr: no MD tag
+  };
+  const std::vector<Case> cases = {
+      // Hard clips while MD text is unread, and once it is all read.
+      {"2H5M", "ACGTA", "5"},
+      {"3M1H3M", "ACGTAC", "2A3"},
+      {"3M1H3M", "ACGTAC", "6"},
+      {"3M1H", "ACGT", "2A1"},
+      {"1H5M", "ACGTA", nullptr},
+      // The last token used again, and a trailing 0.
+      {"10M", "ACGTACGTAC", "4"},
+      {"10M", "ACGTACGTAC", "3A"},
+      {"3M2D3M", "ACGTAC", "3^A"},
+      {"3M4D3M", "ACGTAC", "3^AC2"},
+      {"6M", "ACGTAC", "2A0"},
+      {"6M2I2M", "ACGTACGTAC", "2A0"},
+      // "^" outside a deletion, and after itself.
+      {"6M", "ACGTAC", "3^A3"},
+      {"6M", "ACGTAC", "^^A5"},
+      {"2M2D4M", "ACGTAC", "2^^A4"},
+      // Operations of length 0 or less, around MD tokens.
+      {"0M3M", "ACG", nullptr},
+      {"2M0N1M", "ACG", nullptr},
+      {"1M0S1I3M", "ACGTA", "2"},
+      {"1M0S0S1I3M", "ACGTA", "1A2"},
+      {"-1M4M", "ACGT", "4"},
+      {"0S2M", "AC", "2"},
+      {"0I3M", "ACG", "3"},
+      {"2M0D2M", "ACGT", "2^A2"},
+      {"2M-3D2M", "ACGT", "4"},
+      // Failures, at the column where they arise.
+      {"2M1D4M", "ACGTAC", "2^"},
+      {"6M", "ACGTAC", "3+"},
+      {"6M", "ACGTAC", "3-"},
+      {"6M", "ACGTAC", "2A99999999999"},
+      {"3M", "ACGT", nullptr},
+      {"*", "ACGT", "4"},
+      {"3M1Z2M", "ACGTAC", "6"},
+      {"2M1D3M", "ACGTA", nullptr},
+      {"3M+", "ACGT", "4"},
+      // Skips and pads read no token: what N or P columns would read stays.
+      {"3M2N3M", "ACGTAC", "3T2"},
+      {"3M2P3M", "ACGTAC", "6"},
+      {"2M3N2D2M", "ACGT", "2^AC2"},
+      // Signed and overlong counts and tokens, read by the streams.
+      {"+3M+3M", "ACGTAC", "+6"},
+      {"007M", "ACGTACG", "0007"},
+      {"100000000M", "ACGTAC", "00000000006"},
+  };
+  Options reference;
+  reference.runs = false;
+  Options spilling;
+  spilling.line_cap = 1;
+  spilling.exact_line_cap = true;
+  for (const Case& c : cases) {
+    std::string input = std::string("r\t0\tc\t1\t60\t") + c.cigar + "\t*\t0\t0\t" + c.seq + "\t*";
+    if (c.md != nullptr) input += std::string("\tMD:Z:") + c.md;
+    input += "\nnext\t0\tc\t1\t60\t4M\t*\t0\t0\tACGT\t*\tMD:Z:1A2\n";
+    const Result want = run(input, reference);
+    for (const auto& [what, got] : {std::pair{"runs", run(input, Options{})},
+                                    std::pair{"runs, spilling", run(input, spilling)}})
+      EXPECT_EQ(got, want) << what << ": " << c.cigar << " " << c.seq << " "
+                           << (c.md != nullptr ? c.md : "(no MD)") << "\n"
+                           << first_difference(got, want);
+  }
+}
+
+TEST(FastPaths, LongNoisyRecordsSameBytesAsColumnByColumn) {
+  Options reference;
+  reference.runs = false;
+  Options spilling;  // every line of a long block spills
+  spilling.line_cap = 256;
+  spilling.exact_line_cap = true;
+  Options both = spilling;
+  both.runs = false;
+  int fatal = 0, blocks = 0, reports = 0;
+  for (unsigned seed = 1; seed <= 300; ++seed) {
+    LongNoisySam gen(seed);
+    const std::string input = gen.input(6);
+    const Result want = run(input, reference);
+    for (const auto& [what, got] :
+         {std::pair{"runs", run(input, Options{})},
+          std::pair{"runs, spilling", run(input, spilling)},
+          std::pair{"columns, spilling", run(input, both)},
+          std::pair{"runs, short reads", run(input, Options{}, 1 + seed % 4000)}})
+      ASSERT_EQ(got, want) << what << ", seed " << seed << "\n" << first_difference(got, want);
+    fatal += want.status;
+    for (char c : want.out) blocks += c == '\n';
+    for (std::size_t at = 0; (at = want.err.find("\n\n\n", at)) != std::string::npos; at += 3)
+      ++reports;
+  }
+  // Clean records and each kind of ending must all be common.
+  blocks /= 4;
+  EXPECT_GT(blocks, 900);
+  EXPECT_GT(fatal, 40);
+  EXPECT_GT(reports, 20);
 }
 
 }  // namespace
