@@ -13,6 +13,13 @@ command -v python3 >/dev/null || need+=(python3)
 command -v samtools >/dev/null || need+=(samtools)
 [[ $(parallel --version 2>/dev/null) == "GNU parallel"* ]] || need+=(parallel)
 command -v mandoc >/dev/null || need+=(mandoc)
+# The packaging tests: the Debian package's dependencies (dpkg-shlibdeps),
+# its check and its manual page; the conda recipe, read by Debian's Python.
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v lintian >/dev/null || need+=(lintian)
+command -v man >/dev/null || need+=(man-db)
+command -v readelf >/dev/null || need+=(binutils)
+/usr/bin/python3 -c 'import jinja2, yaml' 2>/dev/null || need+=(python3-jinja2 python3-yaml)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "install these Debian packages first: ${need[*]}" >&2
