@@ -46,6 +46,7 @@ runs=(
   "ref.fa genomic.fa"
   "--eqx ref.fa eqx.fa"
   "-x splice ref.fa spliced.fa"
+  "-x map-ont ref.fa noisy.fa"
 )
 
 n=0

@@ -12,6 +12,10 @@ GENOME.fa with a fixed seed, so the same genome always gives the same reads:
               into a primary and a hard-clipped supplementary record
   eqx.fa      more reads of the first kind, aligned with =/X operations
   spliced.fa  two or three exons cut at GT..AG introns of 100-2000 bp
+  noisy.fa    long reads of 2-6 kb with about 9% errors, as nanopore runs
+              give them: substitutions, insertions and deletions of 1-5
+              bases, some with junk at the ends (drawn with a generator of
+              their own, so that the other files stay as they were)
 """
 
 import random
@@ -145,6 +149,35 @@ def spliced_read(rng, genome, donors, acceptors):
     return s
 
 
+def noisy_read(rng, genome):
+    """About 9% of the bases in error: an error event every 17 bases, 45%
+    of them substitutions, 27% insertions and 28% deletions, indels of 1-5
+    bases (mostly short)."""
+    length = rng.randint(2000, 6000)
+    start = rng.randrange(0, len(genome) - length)
+    ref, out, i = genome[start:start + length], [], 0
+    while i < length:
+        r = rng.random()
+        if r < 0.016:
+            out.append(junk(rng, rng.choice([1, 1, 1, 2, 2, 3, 4, 5])))
+        elif r < 0.0325:
+            i += rng.choice([1, 1, 1, 2, 2, 3, 4, 5])
+            continue
+        if 0.0325 <= r < 0.0585:
+            out.append(rng.choice([x for x in BASES if x != ref[i]]))
+        else:
+            out.append(ref[i])
+        i += 1
+    s = "".join(out)
+    if rng.random() < 0.4:
+        s = junk(rng, rng.randint(20, 120)) + s
+    if rng.random() < 0.4:
+        s = s + junk(rng, rng.randint(20, 120))
+    if rng.random() < 0.5:
+        s = revcomp(s)
+    return s
+
+
 def write_fasta(path, records):
     with open(path, "w") as fh:
         for name, seq in records:
@@ -165,9 +198,13 @@ def main():
     spliced = [("sim_spl_%03d" % i, spliced_read(rng, genome, donors, acceptors))
                for i in range(60)]
 
+    noisy_rng = random.Random(SEED + 1)
+    noisy = [("sim_ont_%03d" % i, noisy_read(noisy_rng, genome)) for i in range(12)]
+
     write_fasta("%s/genomic.fa" % out, genomic)
     write_fasta("%s/eqx.fa" % out, eqx)
     write_fasta("%s/spliced.fa" % out, spliced)
+    write_fasta("%s/noisy.fa" % out, noisy)
 
 
 if __name__ == "__main__":
