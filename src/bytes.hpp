@@ -29,6 +29,12 @@ inline void fill_pair(char* to, std::uint64_t pattern, std::size_t n) {
   std::memcpy(to + n - N, &pattern, N);
 }
 
+inline void move_block(char* to, const char* from) {
+  char block[32];
+  std::memcpy(block, from, 32);
+  std::memcpy(to, block, 32);
+}
+
 }  // namespace detail
 
 // n bytes from `from` to `to`; the ranges do not overlap.
@@ -66,6 +72,23 @@ inline void fill_bytes(char* to, char c, std::size_t n) {
   } else if (n == 1) {
     *to = c;
   }
+}
+
+// The same, for callers that may write up to 64 bytes past `to + n` and read
+// as far past `from + n`: whole 32-byte blocks, the first two whatever n is,
+// so that the usual short runs take no branch on their length.
+inline void copy_blocks(char* to, const char* from, std::size_t n) {
+  detail::move_block(to, from);
+  detail::move_block(to + 32, from + 32);
+  for (std::size_t i = 64; i < n; i += 32) detail::move_block(to + i, from + i);
+}
+
+inline void fill_blocks(char* to, char c, std::size_t n) {
+  char block[32];
+  std::memset(block, c, 32);
+  std::memcpy(to, block, 32);
+  std::memcpy(to + 32, block, 32);
+  for (std::size_t i = 64; i < n; i += 32) std::memcpy(to + i, block, 32);
 }
 
 }  // namespace corvane

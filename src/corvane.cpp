@@ -31,6 +31,11 @@ constexpr std::string_view kSeqTooLong = "SEQ longer than 2147483647 bases is no
 constexpr std::size_t kSpillChunk = std::size_t{1} << 18;
 // Blocks up to this many columns are built in the output buffer.
 constexpr std::size_t kInPlaceColumns = std::size_t{1} << 15;
+// Blocks of more columns than this get room to spare after each line, for
+// the run walk's fixed-size copies; the lines close up before they are
+// written. Short blocks, with few runs to gain on, are spared the move.
+constexpr std::size_t kSlackColumns = 1024;
+constexpr std::size_t kSlack = 64;
 
 class RecordLoop {
  public:
@@ -42,7 +47,9 @@ class RecordLoop {
  private:
   Outcome lay_out(std::string_view seq, std::string_view cigar, std::string_view md) {
     const Lines lines{read_line_, match_line_, ref_line_};
-    return options_.runs ? lay_out_runs(seq, cigar, md, lines, columns_)
+    // The fields are views into the input buffer, which pads every line.
+    static_assert(LineReader::kPadding >= kTextPadding);
+    return options_.runs ? lay_out_runs(seq, cigar, md, lines, columns_, true)
                          : lay_out_columns(seq, cigar, md, lines);
   }
   void write_block(std::string_view seq, std::string_view cigar, std::string_view md,
@@ -155,14 +162,15 @@ bool RecordLoop::process(std::string_view line) {
   const std::size_t columns = columns_ = column_bound(cigar, seq.size());
   const std::string_view text = head(9);
   char* block = nullptr;
+  const std::size_t room = columns + (columns > kSlackColumns ? kSlack : 0);
   if (columns <= std::min(kInPlaceColumns, cap)) {
-    block = out_.claim_out(text.size() + 3 * columns + 4);
+    block = out_.claim_out(text.size() + 3 * room + 4);
   }
   if (block != nullptr) {
-    char* room = block + text.size() + 1;
-    read_line_.reset_into(room, columns, cap);
-    match_line_.reset_into(room + columns + 1, columns, cap);
-    ref_line_.reset_into(room + 2 * (columns + 1), columns, cap);
+    char* at = block + text.size() + 1;
+    read_line_.reset_into(at, room, cap);
+    match_line_.reset_into(at + room + 1, room, cap);
+    ref_line_.reset_into(at + 2 * (room + 1), room, cap);
   } else {
     read_line_.reset(cap);
     match_line_.reset(cap);

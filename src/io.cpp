@@ -64,7 +64,7 @@ bool LineReader::next(std::string_view& line) {
     }
     if (size_ - end_ < kBlockSize / 2) {
       const std::size_t size = std::max(kBlockSize, size_ * 2);
-      std::unique_ptr<char[]> bigger(new char[size]);
+      std::unique_ptr<char[]> bigger(new char[size + kPadding]);
       if (end_ != 0) std::memcpy(bigger.get(), buf_.get(), end_);
       buf_ = std::move(bigger);
       size_ = size;

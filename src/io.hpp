@@ -179,8 +179,11 @@ class LineReader {
   LineReader(ByteSource& source, Output& output) : source_(source), output_(output) {}
 
   // The next line, valid until the next call; false when no character is
-  // left. Throws ReadError.
+  // left. At least kPadding bytes after its end may be read (their values
+  // are unspecified). Throws ReadError.
   bool next(std::string_view& line);
+
+  static constexpr std::size_t kPadding = 128;
 
  private:
   static constexpr std::size_t kBlockSize = 1 << 17;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -29,28 +30,14 @@ bool is_letter(char c) {
 // A decimal count read straight from a text: `digits` is how many digits
 // stand at the start (0 when none), or -1 when there are eight or more or
 // they run to the end of the text, which the stream reads are left to take.
+// (Reading eight characters at once without a branch measured slower:
+// counts have one to three digits.)
 struct Count {
   int digits;
   std::int32_t value;
 };
 
-[[gnu::always_inline]] inline Count read_count(const char* p, const char* end) {
-  if (end - p >= 8) {
-    // Eight characters at once: the first that is not a digit, then the
-    // digits before it as one number, without a loop over them.
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    const std::uint64_t d = v - 0x3030303030303030ULL;
-    const std::uint64_t other = ((d + 0x7676767676767676ULL) | d) & 0x8080808080808080ULL;
-    if (other == 0) return {-1, 0};
-    const int n = __builtin_ctzll(other) / 8;
-    if (n == 0) return {0, 0};
-    std::uint64_t x = d << (64 - 8 * n);  // the digits on top, zeros before them
-    x = ((x & 0x0F0F0F0F0F0F0F0FULL) * 2561) >> 8;
-    x = ((x & 0x00FF00FF00FF00FFULL) * 6553601) >> 16;
-    x = ((x & 0x0000FFFF0000FFFFULL) * 42949672960001ULL) >> 32;
-    return {n, static_cast<std::int32_t>(x)};
-  }
+Count read_count(const char* p, const char* end) {
   int n = 0;
   std::int32_t value = 0;
   for (; p + n != end && is_digit(p[n]); ++n) {
@@ -274,13 +261,19 @@ class AppendingWriter {
 
 // Writes runs of columns straight into room claimed from the three lines up
 // front, a mismatch written over the read's base; the lines count what was
-// written at finish().
+// written at finish(). With kSlack, the room has kSlackBytes to spare and
+// the bytes copied are followed by as many readable ones, so that copies
+// and fills move fixed-size blocks, past the end when that is quicker,
+// instead of branching on sizes that change with every operation.
+template <bool kSlack>
 class RoomWriter {
  public:
+  static constexpr std::size_t kSlackBytes = kSlack ? 64 : 0;
+
   RoomWriter(Lines lines, std::size_t room) : lines_(lines), room_(room) {
-    read_ = start_[0] = lines.read.claim(room);
-    match_ = start_[1] = lines.match.claim(room);
-    ref_ = start_[2] = lines.ref.claim(room);
+    read_ = start_[0] = lines.read.claim(room + kSlackBytes);
+    match_ = start_[1] = lines.match.claim(room + kSlackBytes);
+    ref_ = start_[2] = lines.ref.claim(room + kSlackBytes);
   }
   // False when a line could not give the room: append then.
   bool ready() const { return read_ != nullptr && match_ != nullptr && ref_ != nullptr; }
@@ -295,39 +288,53 @@ class RoomWriter {
   }
 
   void matched(const char* base, std::int32_t k) {
-    copy_bytes(read_, base, n(k));
-    fill_bytes(match_, '|', n(k));
-    copy_bytes(ref_, base, n(k));
+    copy(read_, base, n(k));
+    fill(match_, '|', n(k));
+    copy(ref_, base, n(k));
     advance(k);
   }
   void unaligned(const char* base, std::int32_t k, char ref) {
-    copy_bytes(read_, base, n(k));
-    fill_bytes(match_, ' ', n(k));
-    fill_bytes(ref_, ref, n(k));
+    copy(read_, base, n(k));
+    fill(match_, ' ', n(k));
+    fill(ref_, ref, n(k));
     advance(k);
   }
   void deleted(const char* bases, std::int32_t k) {
-    fill_bytes(read_, '-', n(k));
-    fill_bytes(match_, ' ', n(k));
-    copy_bytes(ref_, bases, n(k));
+    fill(read_, '-', n(k));
+    fill(match_, ' ', n(k));
+    copy(ref_, bases, n(k));
     advance(k);
   }
   void begin(const char* base, std::int32_t k) {
     base_ = base;
-    copy_bytes(ref_, base, n(k));
-    fill_bytes(match_, '|', n(k));
+    copy(ref_, base, n(k));
+    fill(match_, '|', n(k));
   }
   void mismatch(std::int32_t pos, char c) {
     ref_[pos] = c;
     match_[pos] = ' ';
   }
   void end(std::int32_t pos) {
-    copy_bytes(read_, base_, n(pos));
+    copy(read_, base_, n(pos));
     advance(pos);
   }
 
  private:
   static std::size_t n(std::int32_t k) { return static_cast<std::size_t>(k); }
+  static void copy(char* to, const char* from, std::size_t k) {
+    if constexpr (kSlack) {
+      copy_blocks(to, from, k);
+    } else {
+      copy_bytes(to, from, k);
+    }
+  }
+  static void fill(char* to, char c, std::size_t k) {
+    if constexpr (kSlack) {
+      fill_blocks(to, c, k);
+    } else {
+      fill_bytes(to, c, k);
+    }
+  }
   void advance(std::int32_t k) {
     read_ += k;
     match_ += k;
@@ -353,10 +360,11 @@ class RoomWriter {
 // state they would have seen.
 struct Runs : Walk {
   Runs(std::string_view seq, std::string_view cigar, std::string_view md, Lines l,
-       std::size_t columns)
-      : Walk(seq, cigar, md, l), columns(columns) {}
+       std::size_t columns, bool padded)
+      : Walk(seq, cigar, md, l), columns(columns), padded(padded) {}
 
   std::size_t columns;  // the layout's column bound
+  bool padded;          // readable bytes follow SEQ and the MD text
 
   // The next operation, read here when it is one to seven digits and a
   // character, else by shift_cigar.
@@ -381,12 +389,17 @@ struct Runs : Walk {
 };
 
 // Runs sprint with the lines' room when they have it for the rest of the
-// record. True when it leaves at the first column of an operation it has
+// record, with room to spare when they have that too and the texts are
+// padded. True when it leaves at the first column of an operation it has
 // read, which is then settled.
 bool Runs::sprint() {
   const std::size_t done = lines.match.size();  // one byte a column
   if (columns > done && columns != SIZE_MAX) {
-    RoomWriter room(lines, columns - done);
+    if (padded) {
+      RoomWriter<true> room(lines, columns - done);
+      if (room.ready()) return sprint(room);
+    }
+    RoomWriter<false> room(lines, columns - done);
     if (room.ready()) return sprint(room);
   }
   AppendingWriter append(lines);
@@ -430,7 +443,10 @@ bool Runs::sprint(Writer& out) {
       if (op_len <= 0) break;
     }
     const std::int32_t op_left = op_len - op_done;
-    const std::int32_t k = kind == Kind::deletion ? op_left : std::min(op_left, seq_len - pos);
+    // A deletion places no base, so only its own count bounds it.
+    const std::int32_t seq_left = seq_len - pos;
+    const std::int32_t k = std::min(
+        op_left, kind == Kind::deletion ? std::numeric_limits<std::int32_t>::max() : seq_left);
     if (!out.fits(k)) break;
     const char* const base = seq + pos;
 
@@ -644,8 +660,8 @@ Outcome lay_out_columns(std::string_view sequence, std::string_view cigar, std::
 }
 
 Outcome lay_out_runs(std::string_view sequence, std::string_view cigar, std::string_view md,
-                     Lines lines, std::size_t columns) {
-  Runs w(sequence, cigar, md, lines, columns);
+                     Lines lines, std::size_t columns, bool padded) {
+  Runs w(sequence, cigar, md, lines, columns, padded);
   while (!w.all_placed()) {
     const bool settled = w.sprint();
     if (w.all_placed()) break;
