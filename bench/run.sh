@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Throughput benchmark of a Release build of corvane on synthetic SAM.
 #
-#   bench/run.sh [RECORDS]   corvane vs. samtools view vs. a plain pipe (default 2000000 records)
-#   bench/run.sh --scaling   corvane alone at 100k, 500k, 1M and 2M records
+#   bench/run.sh [RECORDS]   corvane vs. samtools view on three profiles, and
+#                            through a pipe vs. a plain pipe (short reads:
+#                            default 2000000 records)
+#   bench/run.sh --quick     the same on files a tenth of the size
+#   bench/run.sh --scaling   corvane alone at 100k, 500k, 1M and 2M short records
+#
+# The profiles: short reads (150 bp, 1% substitutions); long noisy reads of
+# 1-40 kb with 9% and with 2% of bases in error.
 #
 # Environment: BENCH_RUNS (minimum timed runs, default 5), BENCH_JOBS (build
 # jobs, default 1), BENCH_SEED (generator seed, default 1).
@@ -21,8 +27,13 @@ gen=$build/gen_sam
 
 mode=compare
 records=2000000
+long_records=12000
 case "${1:-}" in
     --scaling) mode=scaling ;;
+    --quick)
+        records=200000
+        long_records=1200
+        ;;
     -h | --help)
         sed -n '2,8s/^# \{0,1\}//p' "$self"
         exit 0
@@ -30,7 +41,7 @@ case "${1:-}" in
     '') ;;
     *)
         if [[ ! $1 =~ ^[1-9][0-9]*$ ]]; then
-            echo "usage: bench/run.sh [RECORDS] | --scaling" >&2
+            echo "usage: bench/run.sh [RECORDS] | --quick | --scaling" >&2
             exit 2
         fi
         records=$1
@@ -61,21 +72,29 @@ say "building corvane (Release) in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF > /dev/null
 ninja -C "$build" -j "$jobs" corvane > /dev/null
 
-if [[ ! -x $gen || bench/gen_sam.cpp -nt $gen ]]; then
+if [[ ! -x $gen ]] || [[ -n $(find bench -name 'gen_sam.cpp' -newer "$gen" -o -name '*.hpp' -newer "$gen") ]]; then
     say "compiling the generator"
     g++ -O2 -std=c++20 -o "$gen" bench/gen_sam.cpp
 fi
 
-# The data file name carries the record count (and the seed when it is not
-# the default); it is written under a temporary name so that an interrupted
-# run leaves no truncated file behind.
+# The data file name carries the profile, the record count (and the seed
+# when it is not the default); it is written under a temporary name so that
+# an interrupted run leaves no truncated file behind.
+#   sam_file RECORDS [ERRORS_PER_MILLE]   short reads, or long reads with errors
 sam_file() {
-    local n=$1 f
-    if [[ $seed == 1 ]]; then f=$data/bench-$n.sam; else f=$data/bench-$n-seed$seed.sam; fi
+    local n=$1 errors=${2:-} f args
+    if [[ -z $errors ]]; then
+        f=$data/bench-$n
+        args=(--records "$n")
+    else
+        f=$data/long-$errors-$n
+        args=(--records "$n" --long --errors "$errors")
+    fi
+    if [[ $seed == 1 ]]; then f=$f.sam; else f=$f-seed$seed.sam; fi
     if [[ ! -s $f ]]; then
         mkdir -p "$data"
         say "generating $f"
-        "$gen" --records "$n" --seed "$seed" > "$f.tmp"
+        "$gen" "${args[@]}" --seed "$seed" > "$f.tmp"
         mv "$f.tmp" "$f"
     fi
     printf '%s\n' "$f"
@@ -117,36 +136,48 @@ host_info() {
 }
 
 if [[ $mode == compare ]]; then
-    file=$(sam_file "$records")
-    bytes=$(stat -c %s "$file")
+    profiles=(short long9 long2)
+    declare -A file desc
+    file[short]=$(sam_file "$records")
+    file[long9]=$(sam_file "$long_records" 90)
+    file[long2]=$(sam_file "$long_records" 20)
+    desc[short]="short reads, $records records"
+    desc[long9]="long reads, 9% errors, $long_records records"
+    desc[long2]="long reads, 2% errors, $long_records records"
+    args=()
+    for p in "${profiles[@]}"; do
+        args+=(-n "corvane $p" "$corvane < ${file[$p]} > /dev/null")
+        args+=(-n "samtools $p" "samtools view ${file[$p]} > /dev/null")
+    done
+    # Through a pipe the write side counts too.
+    args+=(-n "corvane | cat" "$corvane < ${file[short]} | cat > /dev/null")
+    args+=(-n "cat | cat" "cat ${file[short]} | cat > /dev/null")
     json=$tmp/compare.json
-    time_commands "$json" \
-        -n corvane "$corvane < $file > /dev/null" \
-        -n samtools "samtools view $file > /dev/null" \
-        -n pipe "cat $file | cat > /dev/null"
-    c=$(median_of "$json" corvane)
-    s=$(median_of "$json" samtools)
-    p=$(median_of "$json" pipe)
-    cc=$(cpu_of "$json" corvane)
-    cs=$(cpu_of "$json" samtools)
-    cp=$(cpu_of "$json" pipe)
-    rss_c=$(peak_rss "$file" "$corvane")
-    rss_s=$(peak_rss /dev/null samtools view "$file")
+    time_commands "$json" "${args[@]}"
 
     echo
     host_info
-    printf 'input: %s, %s records, %s bytes\n\n' "$file" "$records" "$bytes"
-    awk -v n="$records" -v b="$bytes" -v c="$c" -v s="$s" -v p="$p" \
-        -v cc="$cc" -v cs="$cs" -v cp="$cp" -v rc="$rss_c" -v rs="$rss_s" 'BEGIN {
-        f = "| %-13s | %8.3f | %7.1f | %9.1f | %9.3f | %12s |\n"
-        printf "| %-13s | %8s | %7s | %9s | %9s | %12s |\n", "command", "median s", "MB/s", "ns/record", "CPU s", "peak RSS KiB"
-        print "|---------------|---------:|--------:|----------:|----------:|-------------:|"
-        printf f, "corvane", c, b / c / 1e6, c / n * 1e9, cc, rc
-        printf f, "samtools view", s, b / s / 1e6, s / n * 1e9, cs, rs
-        printf f, "pipe", p, b / p / 1e6, p / n * 1e9, cp, "-"
-        printf "\nmedian ratios: corvane/samtools %.2f, corvane/pipe %.2f\n", c / s, c / p
-        printf "CPU ratio:     corvane/samtools %.2f\n", cc / cs
+    echo
+    printf '| %-34s | %11s | %9s | %7s | %9s | %7s | %8s | %12s |\n' profile bytes "corvane s" "MB/s" \
+        "samtools s" "MB/s" "ratio" "peak RSS KiB"
+    echo '|------------------------------------|------------:|----------:|--------:|-----------:|--------:|---------:|-------------:|'
+    for p in "${profiles[@]}"; do
+        b=$(stat -c %s "${file[$p]}")
+        c=$(median_of "$json" "corvane $p")
+        t=$(median_of "$json" "samtools $p")
+        rss=$(peak_rss "${file[$p]}" "$corvane")
+        awk -v d="${desc[$p]}" -v b="$b" -v c="$c" -v t="$t" -v r="$rss" 'BEGIN {
+            printf "| %-34s | %11d | %9.3f | %7.1f | %10.3f | %7.1f | %8.2f | %12d |\n", d, b, c, b / c / 1e6, t, b / t / 1e6, c / t, r
+        }'
+    done
+    echo
+    b=$(stat -c %s "${file[short]}")
+    c=$(median_of "$json" "corvane | cat")
+    p=$(median_of "$json" "cat | cat")
+    awk -v b="$b" -v c="$c" -v p="$p" 'BEGIN {
+        printf "through a pipe, short reads: corvane | cat %.3f s (%.1f MB/s), cat | cat %.3f s (%.1f MB/s), ratio %.2f\n", c, b / c / 1e6, p, b / p / 1e6, c / p
     }'
+    echo "ratio: median wall time of corvane over that of samtools view (or of the plain pipe)"
 else
     sizes=(100000 500000 1000000 2000000)
     args=()
