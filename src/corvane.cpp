@@ -279,6 +279,7 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  out.widen_pipe(corvane::Output::kBufferSize);
   return corvane::run_records(in, out, err);
 }
 #endif

@@ -1,5 +1,7 @@
 #include "io.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,17 @@ std::size_t FdSource::read(char* p, std::size_t n) {
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) throw ReadError{errno};
   }
+}
+
+void FdSink::widen_pipe(std::size_t bytes) {
+#if defined(F_SETPIPE_SZ)
+  struct stat st;
+  if (fstat(fd_, &st) == 0 && S_ISFIFO(st.st_mode)) {
+    fcntl(fd_, F_SETPIPE_SZ, static_cast<int>(bytes));
+  }
+#else
+  (void)bytes;
+#endif
 }
 
 std::size_t MemorySource::read(char* p, std::size_t n) {

@@ -55,6 +55,12 @@ class FdSink : public ByteSink {
   FdSink(int fd, const char* name) : fd_(fd), name_(name) {}
   void write(const char* p, std::size_t n) override;
 
+  // When the descriptor is a pipe, asks for its buffer to hold `bytes`, so
+  // that one write of a full output buffer is not cut into several waits
+  // for the reader (a pipe holds 64 KiB by default). Best effort: a system
+  // that refuses leaves the pipe as it was.
+  void widen_pipe(std::size_t bytes);
+
  private:
   int fd_;
   const char* name_;
@@ -82,6 +88,9 @@ class MemorySink : public ByteSink {
 // Standard output and standard error, each behind a buffer.
 class Output {
  public:
+  // Bytes each stream holds before they go to the operating system.
+  static constexpr std::size_t kBufferSize = std::size_t{1} << 18;
+
   Output(ByteSink& out, ByteSink& err) : out_(out), err_(err) {}
 
   void to_out(std::string_view s) { to(out_, err_).put(s); }
@@ -144,7 +153,7 @@ class Output {
     void commit(std::size_t n) { used_ += n; }
 
    private:
-    static constexpr std::size_t kSize = std::size_t{1} << 18;
+    static constexpr std::size_t kSize = kBufferSize;
 
     // Drains the buffer; false when `s` was too big for it and went straight
     // to the sink.
