@@ -20,6 +20,8 @@ command -v lintian >/dev/null || need+=(lintian)
 command -v man >/dev/null || need+=(man-db)
 command -v readelf >/dev/null || need+=(binutils)
 /usr/bin/python3 -c 'import jinja2, yaml' 2>/dev/null || need+=(python3-jinja2 python3-yaml)
+# The workflow tests (tests/workflow), with Debian's Snakemake 7.
+command -v snakemake >/dev/null || need+=(snakemake)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "install these Debian packages first: ${need[*]}" >&2

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# How the workflow fails. A configuration it cannot run stops it before any
+# job, with a message that names the fault. A record that ends corvane's run
+# fails its job: snakemake exits non-zero, the message names the sample and
+# the region, and the sample has no final file, not even one left from an
+# earlier run, while the other samples are done in full (compressed, here).
+# A file that is not sorted by coordinate is named, with the command that
+# sorts it.
+#   failures.sh CORVANE SOURCE_DIR
+set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+bam=$here/fixture.bam
+printf 'not\ta\tBAM\n' >"$tmp/text.sam"
+
+# Configuration faults, one per line: what the file says, and a piece of the
+# message.
+while IFS='|' read -r what yaml message; do
+  dir=$tmp/config-$what
+  printf "$yaml\n" >"$tmp/$what.yaml"
+  wf "$dir" "$tmp/$what.yaml"
+  check "$what: status" $? 1
+  grep -qF -- "$message" "$dir/stderr" || { echo "FAIL $what: no '$message' in:"; cat "$dir/stderr"; fail=1; }
+  [ ! -e "$dir/results" ] || { echo "FAIL $what: a job ran"; fail=1; }
+done <<EOF
+missing-input|samples: {a: $tmp/nothing.bam}\ncorvane: $corvane|sample a: input file $tmp/nothing.bam does not exist
+not-bam|samples: {a: $tmp/text.sam}\ncorvane: $corvane|sample a: $tmp/text.sam is neither BAM nor CRAM
+cram-no-reference|samples: {a: $bam, c: $here/fixture.cram}\ncorvane: $corvane|CRAM sample(s) c: set \`reference\` to the FASTA
+missing-reference|samples: {c: $here/fixture.cram}\nreference: $tmp/nothing.fa\ncorvane: $corvane|reference $tmp/nothing.fa does not exist
+no-corvane|samples: {a: $bam}\ncorvane: no-such-corvane|corvane not found: no executable no-such-corvane on PATH
+no-corvane-path|samples: {a: $bam}\ncorvane: $tmp/bin/corvane|corvane not found: no executable $tmp/bin/corvane;
+no-samples|corvane: $corvane|no samples
+misspelt-key|samples: {a: $bam}\nchunkbp: 5|Additional properties are not allowed ('chunkbp' was unexpected)
+wrong-type|samples: {a: $bam}\nchunk_bp: lots|key chunk_bp: 'lots' is not of type 'integer'
+bad-name|samples: {a/b: $bam}|key samples: 'a/b' does not match
+EOF
+
+# A fatal record in the middle of chr2: its MD tag ends in a lone '+'.
+samtools view -h "$bam" | awk -F '\t' -v OFS='\t' '
+  !/^@/ && $3 == "chr2" && ++n == 40 {
+    for (i = 12; i <= NF; i++) if ($i ~ /^MD:Z:/) $i = "MD:Z:3+"
+    print $1, $4 > "'"$tmp/fatal"'"
+  }
+  { print }' | samtools view --no-PG -b -o "$tmp/bad.bam" -
+read -r qname pos <"$tmp/fatal"
+first=$(((pos - 1) / 5000 * 5000 + 1))
+region="chr2:$first-$((first + 4999))"
+samtools sort -n -o "$tmp/unsorted.bam" "$bam"
+single good "$bam"
+
+runs=$tmp/runs
+mkdir -p "$runs/results"
+# A final file of an earlier run, older than the input that has changed since.
+echo "an earlier run" | gzip >"$runs/results/bad.txt.gz"
+touch -d '1 hour ago' "$runs/results/bad.txt.gz"
+cat >"$tmp/runs.yaml" <<EOF
+samples:
+  good: $bam
+  bad: $tmp/bad.bam
+  unsorted: $tmp/unsorted.bam
+corvane: $corvane
+chunk_bp: 5000
+compress: true
+EOF
+wf "$runs" "$tmp/runs.yaml" --keep-going
+check "runs: status" $? 1
+gzip -dc "$runs/results/good.txt.gz" >"$tmp/good.out"
+same "runs, good" "$tmp/good.out" "$tmp/good.expected"
+check "runs: final files" "$(cd "$runs/results" && echo *.txt*)" "good.txt.gz"
+check "runs: no partial files" "$(find "$runs/results" -name '*partial*')" ""
+for message in \
+  "corvane workflow: sample bad, $region (piece " \
+  "a record ended corvane's run (exit status 1); corvane's report:" \
+  "$qname	" \
+  "shift_md failed; didn't grab character. Exiting." \
+  "corvane workflow: sample unsorted: $tmp/unsorted.bam is not sorted by coordinate; sort it (samtools sort -o SORTED.bam $tmp/unsorted.bam)"; do
+  grep -qF -- "$message" "$runs/stderr" || { echo "FAIL runs: no '$message'"; fail=1; }
+done
+[ $fail = 0 ] || { echo "--- snakemake's messages:"; grep -v '^Select jobs\|^Removing temporary' "$runs/stderr"; }
+exit $fail

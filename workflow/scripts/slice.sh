@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Lays out one piece of a sample with corvane: the mapped records whose POS
+# lies in the piece, in the file's order.
+#
+#   slice.sh SAMPLE PIECE WHERE PLAN INPUT INDEX REFERENCE|- CORVANE COMPRESS OUT LOG
+#
+# The piece's regions come from PLAN (plan.sh), not from the command line:
+# a piece of many short sequences would not fit on it. WHERE names them in
+# messages. corvane's reports go to LOG, then samtools' messages.
+set -euo pipefail
+sample=$1 piece=$2 where=$3 plan=$4 in=$5 index=$6 ref=$7 corvane=$8 compress=$9 out=${10} log=${11}
+
+regions=()
+first=0
+while IFS=$'\t' read -r p region from _; do
+  if [[ $p == "$piece" ]]; then
+    regions+=("$region")
+    first=$from
+  fi
+done <"$plan"
+if ((${#regions[@]} == 0)); then
+  echo "corvane workflow: sample $sample: no piece $piece in $plan" | tee "$log" >&2
+  exit 1
+fi
+
+view=(samtools view -F 4)
+[[ $ref == - ]] || view+=(-T "$ref")
+# Records that begin before the piece belong to the piece before. A piece
+# that starts inside a sequence has that one region only.
+((first <= 1)) || view+=(-e "pos >= $first")
+view+=(-X -- "$in" "$index" "${regions[@]}")
+
+samtools_err=$out.samtools-messages
+trap 'rm -f -- "$samtools_err"' EXIT
+set +e
+if ((compress)); then
+  "${view[@]}" 2>"$samtools_err" | "$corvane" 2>"$log" | gzip -c >"$out"
+  status=("${PIPESTATUS[@]}")
+else
+  "${view[@]}" 2>"$samtools_err" | "$corvane" 2>"$log" >"$out"
+  status=("${PIPESTATUS[@]}" 0)
+fi
+set -e
+corvane_reports=$(tail -n 2 "$log")
+cat "$samtools_err" >>"$log"
+
+fail() {
+  echo "corvane workflow: sample $sample, $where (piece $piece): $1" | tee -a "$log" >&2
+  exit 1
+}
+# corvane first: when it stops, samtools dies of the closed pipe.
+case ${status[1]} in
+  0) ;;
+  1) fail "a record ended corvane's run (exit status 1); corvane's report:
+$corvane_reports" ;;
+  *) fail "corvane failed (exit status ${status[1]})" ;;
+esac
+((status[0] == 0)) || fail "samtools view failed (exit status ${status[0]}): $(cat "$samtools_err")"
+((status[2] == 0)) || fail "gzip failed (exit status ${status[2]})"
