@@ -384,7 +384,7 @@ struct Runs : Walk {
 
   bool sprint();
   template <class Writer>
-  bool sprint(Writer& out);
+  bool sprint(Writer out);
   bool odd_run();
 };
 
@@ -411,7 +411,7 @@ bool Runs::sprint() {
 // digits other than 0, letters (after zeros), and "^" with letters at the
 // start of a deletion. The state lives in locals while the loop runs.
 template <class Writer>
-bool Runs::sprint(Writer& out) {
+bool Runs::sprint(Writer out) {
   // A stream whose indicators are set is read only by the column steps (the
   // MD text's end-of-text indicator matters only while text is left).
   if (!cigar_stream.good() || (md_left() && !md_stream.good())) return false;
@@ -425,8 +425,13 @@ bool Runs::sprint(Writer& out) {
   std::int32_t op_len = cigar_len;
   std::int32_t op_done = cigar_done;
   Kind kind = kind_of(cigar_op);
-  std::int32_t run_len = md_len;  // md_len
+  // The state in locals, which byte stores cannot alias: kept in registers.
+  const bool with_md = has_md;
+  std::int32_t run_len = md_len;
   std::int32_t run_done = md_done;
+  std::int32_t is_char = md_is_char;
+  char md_base = md_char;
+  char op_char = cigar_op;
   bool settled = false;
 
   while (pos < seq_len) {
@@ -437,7 +442,7 @@ bool Runs::sprint(Writer& out) {
       kind = kind_of(cigar[c.digits]);
       if (kind == Kind::hard_clip) break;  // settled with its rule
       op_len = c.value;
-      cigar_op = cigar[c.digits];
+      op_char = cigar[c.digits];
       cigar += c.digits + 1;
       settled = true;
       if (op_len <= 0) break;
@@ -450,7 +455,7 @@ bool Runs::sprint(Writer& out) {
     if (!out.fits(k)) break;
     const char* const base = seq + pos;
 
-    if (kind == Kind::match && has_md) {
+    if (kind == Kind::match && with_md) {
       out.begin(base, k);
       std::int32_t col = 0;
       while (col < k) {
@@ -460,21 +465,21 @@ bool Runs::sprint(Writer& out) {
           if (t.digits < 0) break;
           if (t.value != 0) {
             run_len = t.value;
-            md_is_char = 0;
+            is_char = 0;
             md += t.digits;
           } else if (is_letter(md[t.digits])) {
-            md_char = md[t.digits];
+            md_base = md[t.digits];
             md += t.digits + 1;
             run_len = 0;
-            md_is_char = 1;
-            out.mismatch(col, md_char);
+            is_char = 1;
+            out.mismatch(col, md_base);
             ++col;
             continue;
           } else {
             break;
           }
         }
-        if (md_is_char != 0 || run_done >= run_len) break;
+        if (is_char != 0 || run_done >= run_len) break;
         const std::int32_t step = std::min(run_len - run_done, k - col);
         run_done += step;
         col += step;
@@ -493,14 +498,14 @@ bool Runs::sprint(Writer& out) {
     } else if (kind == Kind::insertion || kind == Kind::soft_clip) {
       // No MD token is read or spent here; one MD reset stands for all k.
       out.unaligned(base, k, kind == Kind::insertion ? '-' : 'N');
-      if (md_is_char != 0) {
+      if (is_char != 0) {
         run_done = 0;
       } else if (kind == Kind::insertion && run_done == run_len) {
         run_done = 0;
       }
       pos += k;
       op_done += k;
-    } else if (kind == Kind::deletion && has_md && op_done == 0 && run_done == 0) {
+    } else if (kind == Kind::deletion && with_md && op_done == 0 && run_done == 0) {
       // "^" (after zeros, when a mismatch stands just before the deletion)
       // and the deleted bases, the first read with the "^", the others as
       // character tokens of their own.
@@ -514,9 +519,9 @@ bool Runs::sprint(Writer& out) {
       if (n == 0) break;
       out.deleted(bases, n);
       md = r;
-      md_char = r[-1];
+      md_base = r[-1];
       run_len = 0;
-      md_is_char = 1;
+      is_char = 1;
       op_done += n;
       settled = false;
       if (n < k) break;
@@ -535,6 +540,9 @@ bool Runs::sprint(Writer& out) {
   cigar_done = op_done;
   md_len = run_len;
   md_done = run_done;
+  md_is_char = is_char;
+  md_char = md_base;
+  cigar_op = op_char;
   return settled;
 }
 
