@@ -33,6 +33,12 @@ class CharStream {
   const char* cursor() const { return pos_; }
   const char* limit() const { return end_; }
   void skip(std::size_t n) { pos_ += n; }
+  // The same after characters that an integer read took: reaching the end
+  // of the text then sets the end-of-text indicator, as that read does.
+  void skip_integer(std::size_t n) {
+    pos_ += n;
+    if (pos_ == end_) state_ |= kEof;
+  }
 
   // Decimal integer: optional sign, digits; out-of-range values store the
   // nearer bound and fail, no digits stores 0 and fails.

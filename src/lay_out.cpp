@@ -28,24 +28,24 @@ bool is_letter(char c) {
 }
 
 // A decimal count read straight from a text: `digits` is how many digits
-// stand at the start (0 when none), or -1 when there are eight or more or
-// they run to the end of the text, which the stream reads are left to take.
-// (Reading eight characters at once without a branch measured slower:
-// counts have one to three digits.)
+// stand at the start (0 when none), or -1 when there are eight or more,
+// which the stream reads are left to take; `at_end` when they run to the
+// end of the text. (Reading eight characters at once without a branch, and
+// unrolling the loop, measured slower: counts have one to three digits.)
 struct Count {
   int digits;
   std::int32_t value;
+  bool at_end;
 };
 
 Count read_count(const char* p, const char* end) {
   int n = 0;
   std::int32_t value = 0;
   for (; p + n != end && is_digit(p[n]); ++n) {
-    if (n == 7) return {-1, 0};
+    if (n == 7) return {-1, 0, false};
     value = value * 10 + (p[n] - '0');
   }
-  if (p + n == end) return {-1, 0};
-  return {n, value};
+  return {n, value, p + n == end};
 }
 
 // The state of one record's walk. Everything starts afresh with every record,
@@ -272,6 +272,7 @@ class RoomWriter {
 
   RoomWriter(Lines lines, std::size_t room) : lines_(lines), room_(room) {
     read_ = start_[0] = lines.read.claim(room + kSlackBytes);
+    if (read_ == nullptr) return;
     match_ = start_[1] = lines.match.claim(room + kSlackBytes);
     ref_ = start_[2] = lines.ref.claim(room + kSlackBytes);
   }
@@ -346,8 +347,8 @@ class RoomWriter {
   std::size_t room_;
   char* start_[3];
   char* read_;
-  char* match_;
-  char* ref_;
+  char* match_ = nullptr;
+  char* ref_ = nullptr;
   const char* base_ = nullptr;
 };
 
@@ -372,7 +373,7 @@ struct Runs : Walk {
     if (cigar_stream.good()) {
       const char* p = cigar_stream.cursor();
       const Count c = read_count(p, cigar_stream.limit());
-      if (c.digits > 0 && !is_space(p[c.digits])) {
+      if (c.digits > 0 && !c.at_end && !is_space(p[c.digits])) {
         cigar_len = c.value;
         cigar_op = p[c.digits];
         cigar_stream.skip(static_cast<std::size_t>(c.digits) + 1);
@@ -432,13 +433,14 @@ bool Runs::sprint(Writer out) {
   std::int32_t is_char = md_is_char;
   char md_base = md_char;
   char op_char = cigar_op;
+  bool md_number_ends = false;  // a number token read to the end of the MD text
   bool settled = false;
 
   while (pos < seq_len) {
     settled = false;
     if (op_done == 0) {
       const Count c = read_count(cigar, cigar_end);
-      if (c.digits <= 0 || is_space(cigar[c.digits])) break;
+      if (c.digits <= 0 || c.at_end || is_space(cigar[c.digits])) break;
       kind = kind_of(cigar[c.digits]);
       if (kind == Kind::hard_clip) break;  // settled with its rule
       op_len = c.value;
@@ -467,7 +469,8 @@ bool Runs::sprint(Writer out) {
             run_len = t.value;
             is_char = 0;
             md += t.digits;
-          } else if (is_letter(md[t.digits])) {
+            md_number_ends = t.at_end;
+          } else if (!t.at_end && is_letter(md[t.digits])) {
             md_base = md[t.digits];
             md += t.digits + 1;
             run_len = 0;
@@ -534,7 +537,11 @@ bool Runs::sprint(Writer out) {
 
   out.finish();
   cigar_stream.skip(static_cast<std::size_t>(cigar - cigar_stream.cursor()));
-  md_stream.skip(static_cast<std::size_t>(md - md_stream.cursor()));
+  if (md_number_ends) {
+    md_stream.skip_integer(static_cast<std::size_t>(md - md_stream.cursor()));
+  } else {
+    md_stream.skip(static_cast<std::size_t>(md - md_stream.cursor()));
+  }
   read_pos = pos;
   cigar_len = op_len;
   cigar_done = op_done;
