@@ -52,8 +52,6 @@ say() { printf '== %s\n' "$*" >&2; }
 
 # Tools from Debian's archive, installed only when missing.
 need_pkgs=()
-command -v hyperfine > /dev/null || need_pkgs+=(hyperfine)
-command -v jq > /dev/null || need_pkgs+=(jq)
 [[ -x /usr/bin/time ]] || need_pkgs+=(time)
 [[ $mode == compare ]] && ! command -v samtools > /dev/null && need_pkgs+=(samtools)
 command -v cmake > /dev/null || need_pkgs+=(cmake)
@@ -114,17 +112,34 @@ peak_rss() {
     tail -n 1 "$tmp/rss"
 }
 
-# hyperfine: one warmup, at least $runs timed runs, medians in seconds.
+# Times the commands given as NAME COMMAND pairs: one round that runs each
+# once as a warmup, then $runs rounds. Rounds rather than all runs of one
+# command after another, so that a machine whose speed drifts (a shared
+# virtual machine's does, by a third and more) slows every command alike.
+# Each run's wall, user and system seconds go to $tmp/times/NAME.
 time_commands() {
-    local json=$1
-    shift
-    hyperfine --warmup 1 --min-runs "$runs" --style basic --export-json "$json" "$@" >&2
+    local names=() cmds=() r i
+    while (($#)); do
+        names+=("$1")
+        cmds+=("$2")
+        shift 2
+    done
+    rm -rf "$tmp/times"
+    mkdir -p "$tmp/times"
+    for ((r = 0; r <= runs; r++)); do
+        say "round $r of $runs"
+        for i in "${!names[@]}"; do
+            local out=$tmp/times/${names[$i]// /_}
+            ((r == 0)) && out=/dev/null
+            { TIMEFORMAT='%3R %3U %3S'; time sh -c "${cmds[$i]}" 2> /dev/null; } 2>> "$out"
+        done
+    done
 }
 
-median_of() { jq -r --arg n "$2" '.results[] | select(.command == $n) | .median' "$1"; }
-# Mean CPU time (user + system) in seconds: less disturbed than the wall
-# clock when another job shares the machine.
-cpu_of() { jq -r --arg n "$2" '.results[] | select(.command == $n) | .user + .system' "$1"; }
+# Median wall time in seconds, and median CPU time (user + system): the CPU
+# time is less disturbed when another job shares the machine.
+median_of() { awk '{print $1}' "$tmp/times/${1// /_}" | sort -n | awk '{a[NR] = $1} END {print (a[int((NR + 1) / 2)] + a[int(NR / 2) + 1]) / 2}'; }
+cpu_of() { awk '{print $2 + $3}' "$tmp/times/${1// /_}" | sort -n | awk '{a[NR] = $1} END {print (a[int((NR + 1) / 2)] + a[int(NR / 2) + 1]) / 2}'; }
 
 host_info() {
     printf 'date: %s, nproc: %s, cpu: %s, compiler: %s\n' \
@@ -146,34 +161,33 @@ if [[ $mode == compare ]]; then
     desc[long2]="long reads, 2% errors, $long_records records"
     args=()
     for p in "${profiles[@]}"; do
-        args+=(-n "corvane $p" "$corvane < ${file[$p]} > /dev/null")
-        args+=(-n "samtools $p" "samtools view ${file[$p]} > /dev/null")
+        args+=("corvane $p" "$corvane < ${file[$p]} > /dev/null")
+        args+=("samtools $p" "samtools view ${file[$p]} > /dev/null")
     done
     # Through a pipe the write side counts too.
-    args+=(-n "corvane | cat" "$corvane < ${file[short]} | cat > /dev/null")
-    args+=(-n "cat | cat" "cat ${file[short]} | cat > /dev/null")
-    json=$tmp/compare.json
-    time_commands "$json" "${args[@]}"
+    args+=("corvane | cat" "$corvane < ${file[short]} | cat > /dev/null")
+    args+=("cat | cat" "cat ${file[short]} | cat > /dev/null")
+    time_commands "${args[@]}"
 
     echo
     host_info
     echo
-    printf '| %-34s | %11s | %9s | %7s | %9s | %7s | %8s | %12s |\n' profile bytes "corvane s" "MB/s" \
+    printf '| %-36s | %11s | %9s | %7s | %9s | %7s | %8s | %12s |\n' profile bytes "corvane s" "MB/s" \
         "samtools s" "MB/s" "ratio" "peak RSS KiB"
-    echo '|------------------------------------|------------:|----------:|--------:|-----------:|--------:|---------:|-------------:|'
+    echo '|--------------------------------------|------------:|----------:|--------:|-----------:|--------:|---------:|-------------:|'
     for p in "${profiles[@]}"; do
         b=$(stat -c %s "${file[$p]}")
-        c=$(median_of "$json" "corvane $p")
-        t=$(median_of "$json" "samtools $p")
+        c=$(median_of "corvane $p")
+        t=$(median_of "samtools $p")
         rss=$(peak_rss "${file[$p]}" "$corvane")
         awk -v d="${desc[$p]}" -v b="$b" -v c="$c" -v t="$t" -v r="$rss" 'BEGIN {
-            printf "| %-34s | %11d | %9.3f | %7.1f | %10.3f | %7.1f | %8.2f | %12d |\n", d, b, c, b / c / 1e6, t, b / t / 1e6, c / t, r
+            printf "| %-36s | %11d | %9.3f | %7.1f | %10.3f | %7.1f | %8.2f | %12d |\n", d, b, c, b / c / 1e6, t, b / t / 1e6, c / t, r
         }'
     done
     echo
     b=$(stat -c %s "${file[short]}")
-    c=$(median_of "$json" "corvane | cat")
-    p=$(median_of "$json" "cat | cat")
+    c=$(median_of "corvane | cat")
+    p=$(median_of "cat | cat")
     awk -v b="$b" -v c="$c" -v p="$p" 'BEGIN {
         printf "through a pipe, short reads: corvane | cat %.3f s (%.1f MB/s), cat | cat %.3f s (%.1f MB/s), ratio %.2f\n", c, b / c / 1e6, p, b / p / 1e6, c / p
     }'
@@ -183,10 +197,9 @@ else
     args=()
     for n in "${sizes[@]}"; do
         f=$(sam_file "$n")
-        args+=(-n "$n" "$corvane < $f > /dev/null")
+        args+=("$n" "$corvane < $f > /dev/null")
     done
-    json=$tmp/scaling.json
-    time_commands "$json" "${args[@]}"
+    time_commands "${args[@]}"
 
     echo
     host_info
@@ -196,8 +209,8 @@ else
     for n in "${sizes[@]}"; do
         f=$(sam_file "$n")
         b=$(stat -c %s "$f")
-        t=$(median_of "$json" "$n")
-        u=$(cpu_of "$json" "$n")
+        t=$(median_of "$n")
+        u=$(cpu_of "$n")
         rss=$(peak_rss "$f" "$corvane")
         awk -v n="$n" -v b="$b" -v t="$t" -v u="$u" -v r="$rss" 'BEGIN {
             printf "| %9d | %11d | %8.3f | %7.1f | %9.1f | %9.3f | %12d |\n", n, b, t, b / t / 1e6, t / n * 1e9, u, r
