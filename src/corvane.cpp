@@ -47,9 +47,11 @@ class RecordLoop {
  private:
   Outcome lay_out(std::string_view seq, std::string_view cigar, std::string_view md) {
     const Lines lines{read_line_, match_line_, ref_line_};
-    // The fields are views into the input buffer, which pads every line.
-    static_assert(LineReader::kPadding >= kTextPadding);
-    return options_.runs ? lay_out_runs(seq, cigar, md, lines, columns_, true)
+    // The fields are views into the input buffer, which pads every line;
+    // the lines have room to spare unless they are a short block's.
+    static_assert(LineReader::kPadding >= kTextPadding && kSlack >= kTextPadding);
+    const bool spare = !read_line_.in_place() || columns_ > kSlackColumns;
+    return options_.runs ? lay_out_runs(seq, cigar, md, lines, columns_, spare)
                          : lay_out_columns(seq, cigar, md, lines);
   }
   void write_block(std::string_view seq, std::string_view cigar, std::string_view md,

@@ -361,11 +361,11 @@ class RoomWriter {
 // state they would have seen.
 struct Runs : Walk {
   Runs(std::string_view seq, std::string_view cigar, std::string_view md, Lines l,
-       std::size_t columns, bool padded)
-      : Walk(seq, cigar, md, l), columns(columns), padded(padded) {}
+       std::size_t columns, bool spare)
+      : Walk(seq, cigar, md, l), columns(columns), spare(spare) {}
 
   std::size_t columns;  // the layout's column bound
-  bool padded;          // readable bytes follow SEQ and the MD text
+  bool spare;           // bytes to spare after the texts and the lines' room
 
   // The next operation, read here when it is one to seven digits and a
   // character, else by shift_cigar.
@@ -390,13 +390,13 @@ struct Runs : Walk {
 };
 
 // Runs sprint with the lines' room when they have it for the rest of the
-// record, with room to spare when they have that too and the texts are
-// padded. True when it leaves at the first column of an operation it has
-// read, which is then settled.
+// record, with room to spare when the caller said there is. True when it
+// leaves at the first column of an operation it has read, which is then
+// settled.
 bool Runs::sprint() {
   const std::size_t done = lines.match.size();  // one byte a column
   if (columns > done && columns != SIZE_MAX) {
-    if (padded) {
+    if (spare) {
       RoomWriter<true> room(lines, columns - done);
       if (room.ready()) return sprint(room);
     }
@@ -675,8 +675,8 @@ Outcome lay_out_columns(std::string_view sequence, std::string_view cigar, std::
 }
 
 Outcome lay_out_runs(std::string_view sequence, std::string_view cigar, std::string_view md,
-                     Lines lines, std::size_t columns, bool padded) {
-  Runs w(sequence, cigar, md, lines, columns, padded);
+                     Lines lines, std::size_t columns, bool spare) {
+  Runs w(sequence, cigar, md, lines, columns, spare);
   while (!w.all_placed()) {
     const bool settled = w.sprint();
     if (w.all_placed()) break;

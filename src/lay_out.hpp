@@ -44,13 +44,13 @@ std::size_t column_bound(std::string_view cigar, std::size_t bases);
 // the record has none). The lines hold what was laid out when the walk
 // ended, however it ended. lay_out_runs() writes straight into the lines'
 // room while they have room for `columns` columns (column_bound()) and
-// appends otherwise; `padded` tells it that kTextPadding readable bytes
-// follow `sequence` and `md` in memory, which lets it copy in fixed-size
-// blocks.
+// appends otherwise. `spare` tells it that kTextPadding readable bytes
+// follow `sequence` and `md` in memory and that the lines can give that much
+// room beyond `columns`, which lets it copy in fixed-size blocks.
 Outcome lay_out_columns(std::string_view sequence, std::string_view cigar, std::string_view md,
                         Lines lines);
 Outcome lay_out_runs(std::string_view sequence, std::string_view cigar, std::string_view md,
-                     Lines lines, std::size_t columns, bool padded = false);
+                     Lines lines, std::size_t columns, bool spare = false);
 
 inline constexpr std::size_t kTextPadding = 64;
 
