@@ -236,19 +236,8 @@ inline void long_reads(Out& out, const Genome& genome, std::uint64_t records, st
     const std::int64_t as = 2 * matches - 4 * mismatches - 4 * gaps - 2 * (nm - mismatches);
 
     out.reserve(read.seq.size() * 2 + read.md.size() + read.cigar.size() + 256);
-    out.put("long.");
-    out.num(names(i));
-    out.put('\t');
-    out.num((reverse ? 16 : 0) + (supplementary ? 2048 : 0));
-    out.put('\t');
-    out.put(std::string_view(kContigs[contig].name));
-    out.put('\t');
-    out.num(flat + 1);
-    out.put('\t');
-    out.num(static_cast<std::uint64_t>(mapq));
-    out.put('\t');
-    out.put(read.cigar);
-    out.put("\t*\t0\t0\t");
+    out.alignment("long.", names(i), (reverse ? 16 : 0) + (supplementary ? 2048 : 0),
+                  kContigs[contig].name, flat + 1, mapq, read.cigar);
     out.put(read.seq);
     out.put('\t');
     out.put(read.qual);

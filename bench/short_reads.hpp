@@ -185,17 +185,8 @@ inline void short_reads(Out& out, const Genome& genome, std::uint64_t records, s
     const std::uint64_t name = names(i);
 
     out.reserve(1024);
-    out.put("sim.");
-    out.num(name);
-    out.put(reverse ? "\t16\t" : "\t0\t");
-    out.put(std::string_view(kContigs[contig].name));
-    out.put('\t');
-    out.num(flat + 1);
-    out.put('\t');
-    out.num(static_cast<std::uint64_t>(mapq));
-    out.put('\t');
-    out.put(cigar, static_cast<std::size_t>(cl));
-    out.put("\t*\t0\t0\t");
+    out.alignment("sim.", name, reverse ? 16 : 0, kContigs[contig].name, flat + 1, mapq,
+                  std::string_view(cigar, static_cast<std::size_t>(cl)));
     out.put(seq, kReadLen);
     out.put('\t');
     out.put(qual, kReadLen);

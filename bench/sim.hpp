@@ -59,6 +59,18 @@ struct Rng {
   bool chance(std::uint64_t p) { return u32() < p; }
 };
 
+// Decimal digits of n appended at p; returns the new end.
+inline char* put_decimal(char* p, std::uint64_t n) {
+  char tmp[24];
+  int k = 0;
+  do {
+    tmp[k++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  while (k > 0) *p++ = tmp[--k];
+  return p;
+}
+
 class Out {
  public:
   Out() { buf_.resize(kSize); }
@@ -78,13 +90,7 @@ class Out {
     len_ += n;
   }
   void num(std::uint64_t v) {
-    char tmp[24];
-    int n = 0;
-    do {
-      tmp[n++] = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    while (n > 0) buf_[len_++] = tmp[--n];
+    len_ = static_cast<std::size_t>(put_decimal(buf_.data() + len_, v) - buf_.data());
   }
   void snum(std::int64_t v) {
     if (v < 0) {
@@ -93,6 +99,24 @@ class Out {
     } else {
       num(static_cast<std::uint64_t>(v));
     }
+  }
+  // QNAME (`prefix` and a number) to the tab after CIGAR, and the mate
+  // fields of a single-end read, up to the tab before SEQ.
+  void alignment(std::string_view prefix, std::uint64_t name, unsigned flag, const char* rname,
+                 std::uint64_t pos, int mapq, std::string_view cigar) {
+    put(prefix);
+    num(name);
+    put('\t');
+    num(flag);
+    put('\t');
+    put(std::string_view(rname));
+    put('\t');
+    num(pos);
+    put('\t');
+    num(static_cast<std::uint64_t>(mapq));
+    put('\t');
+    put(cigar);
+    put("\t*\t0\t0\t");
   }
   void flush() {
     if (len_ == 0) return;
@@ -108,18 +132,6 @@ class Out {
   std::vector<char> buf_;
   std::size_t len_ = 0;
 };
-
-// Decimal digits of n appended at p; returns the new end.
-inline char* put_decimal(char* p, std::uint64_t n) {
-  char tmp[24];
-  int k = 0;
-  do {
-    tmp[k++] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n != 0);
-  while (k > 0) *p++ = tmp[--k];
-  return p;
-}
 
 // The contigs of kContigs back to back, uniform random bases.
 struct Genome {
