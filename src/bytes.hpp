@@ -74,8 +74,12 @@ inline void fill_bytes(char* to, char c, std::size_t n) {
   }
 }
 
-// The same, for callers that may write up to 64 bytes past `to + n` and read
-// as far past `from + n`: whole 32-byte blocks, the first two whatever n is,
+// How far past `to + n` copy_blocks() and fill_blocks() may write, and
+// copy_blocks() read past `from + n`.
+inline constexpr std::size_t kBlockReach = 64;
+
+// The same as copy_bytes() and fill_bytes(), for callers that can give
+// kBlockReach bytes more: whole 32-byte blocks, the first two whatever n is,
 // so that the usual short runs take no branch on their length.
 inline void copy_blocks(char* to, const char* from, std::size_t n) {
   detail::move_block(to, from);

@@ -31,11 +31,11 @@ constexpr std::string_view kSeqTooLong = "SEQ longer than 2147483647 bases is no
 constexpr std::size_t kSpillChunk = std::size_t{1} << 18;
 // Blocks up to this many columns are built in the output buffer.
 constexpr std::size_t kInPlaceColumns = std::size_t{1} << 15;
-// Blocks of more columns than this get room to spare after each line, for
-// the run walk's fixed-size copies; the lines close up before they are
-// written. Short blocks, with few runs to gain on, are spared the move.
+// Blocks of more columns than this get kTextPadding bytes of room to spare
+// after each line, for the run walk's fixed-size copies; the lines close up
+// before they are written. Short blocks, with few runs to gain on, are
+// spared the move.
 constexpr std::size_t kSlackColumns = 1024;
-constexpr std::size_t kSlack = 64;
 
 class RecordLoop {
  public:
@@ -49,7 +49,7 @@ class RecordLoop {
     const Lines lines{read_line_, match_line_, ref_line_};
     // The fields are views into the input buffer, which pads every line;
     // the lines have room to spare unless they are a short block's.
-    static_assert(LineReader::kPadding >= kTextPadding && kSlack >= kTextPadding);
+    static_assert(LineReader::kPadding >= kTextPadding);
     const bool spare = !read_line_.in_place() || columns_ > kSlackColumns;
     return options_.runs ? lay_out_runs(seq, cigar, md, lines, columns_, spare)
                          : lay_out_columns(seq, cigar, md, lines);
@@ -164,7 +164,7 @@ bool RecordLoop::process(std::string_view line) {
   const std::size_t columns = columns_ = column_bound(cigar, seq.size());
   const std::string_view text = head(9);
   char* block = nullptr;
-  const std::size_t room = columns + (columns > kSlackColumns ? kSlack : 0);
+  const std::size_t room = columns + (columns > kSlackColumns ? kTextPadding : 0);
   if (columns <= std::min(kInPlaceColumns, cap)) {
     block = out_.claim_out(text.size() + 3 * room + 4);
   }

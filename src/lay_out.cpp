@@ -261,14 +261,14 @@ class AppendingWriter {
 
 // Writes runs of columns straight into room claimed from the three lines up
 // front, a mismatch written over the read's base; the lines count what was
-// written at finish(). With kSlack, the room has kSlackBytes to spare and
-// the bytes copied are followed by as many readable ones, so that copies
+// written at finish(). With kSlack, the room has kTextPadding bytes to spare
+// and the bytes copied are followed by as many readable ones, so that copies
 // and fills move fixed-size blocks, past the end when that is quicker,
 // instead of branching on sizes that change with every operation.
 template <bool kSlack>
 class RoomWriter {
  public:
-  static constexpr std::size_t kSlackBytes = kSlack ? 64 : 0;
+  static constexpr std::size_t kSlackBytes = kSlack ? kTextPadding : 0;
 
   RoomWriter(Lines lines, std::size_t room) : lines_(lines), room_(room) {
     read_ = start_[0] = lines.read.claim(room + kSlackBytes);
@@ -367,22 +367,6 @@ struct Runs : Walk {
   std::size_t columns;  // the layout's column bound
   bool spare;           // bytes to spare after the texts and the lines' room
 
-  // The next operation, read here when it is one to seven digits and a
-  // character, else by shift_cigar.
-  bool read_operation() {
-    if (cigar_stream.good()) {
-      const char* p = cigar_stream.cursor();
-      const Count c = read_count(p, cigar_stream.limit());
-      if (c.digits > 0 && !c.at_end && !is_space(p[c.digits])) {
-        cigar_len = c.value;
-        cigar_op = p[c.digits];
-        cigar_stream.skip(static_cast<std::size_t>(c.digits) + 1);
-        return true;
-      }
-    }
-    return shift_operation();
-  }
-
   bool sprint();
   template <class Writer>
   bool sprint(Writer out);
@@ -395,7 +379,7 @@ struct Runs : Walk {
 // settled.
 bool Runs::sprint() {
   const std::size_t done = lines.match.size();  // one byte a column
-  if (columns > done && columns != SIZE_MAX) {
+  if (columns > done) {
     if (spare) {
       RoomWriter<true> room(lines, columns - done);
       if (room.ready()) return sprint(room);
@@ -437,7 +421,6 @@ bool Runs::sprint(Writer out) {
   bool settled = false;
 
   while (pos < seq_len) {
-    settled = false;
     if (op_done == 0) {
       const Count c = read_count(cigar, cigar_end);
       if (c.digits <= 0 || c.at_end || is_space(cigar[c.digits])) break;
@@ -680,7 +663,7 @@ Outcome lay_out_runs(std::string_view sequence, std::string_view cigar, std::str
   while (!w.all_placed()) {
     const bool settled = w.sprint();
     if (w.all_placed()) break;
-    if (!settled && !w.settle_operation([&w] { return w.read_operation(); })) return w.outcome;
+    if (!settled && !w.settle_operation([&w] { return w.shift_operation(); })) return w.outcome;
     if (!w.advance_md()) return w.outcome;
     if (w.odd_run()) continue;
     if (!w.column()) return w.outcome;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "bytes.hpp"
 #include "line.hpp"
 
 namespace corvane {
@@ -52,6 +53,6 @@ Outcome lay_out_columns(std::string_view sequence, std::string_view cigar, std::
 Outcome lay_out_runs(std::string_view sequence, std::string_view cigar, std::string_view md,
                      Lines lines, std::size_t columns, bool spare = false);
 
-inline constexpr std::size_t kTextPadding = 64;
+inline constexpr std::size_t kTextPadding = kBlockReach;
 
 }  // namespace corvane
