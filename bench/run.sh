@@ -138,8 +138,9 @@ time_commands() {
 
 # Median wall time in seconds, and median CPU time (user + system): the CPU
 # time is less disturbed when another job shares the machine.
-median_of() { awk '{print $1}' "$tmp/times/${1// /_}" | sort -n | awk '{a[NR] = $1} END {print (a[int((NR + 1) / 2)] + a[int(NR / 2) + 1]) / 2}'; }
-cpu_of() { awk '{print $2 + $3}' "$tmp/times/${1// /_}" | sort -n | awk '{a[NR] = $1} END {print (a[int((NR + 1) / 2)] + a[int(NR / 2) + 1]) / 2}'; }
+median() { sort -n | awk '{a[NR] = $1} END {print (a[int((NR + 1) / 2)] + a[int(NR / 2) + 1]) / 2}'; }
+median_of() { awk '{print $1}' "$tmp/times/${1// /_}" | median; }
+cpu_of() { awk '{print $2 + $3}' "$tmp/times/${1// /_}" | median; }
 
 host_info() {
     printf 'date: %s, nproc: %s, cpu: %s, compiler: %s\n' \
