@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-test-deps.sh
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCORVANE_WERROR=ON "$@"
+# Every test, so GoogleTest and htslib are required rather than optional.
+cmake -S . -B "$build" -G Ninja -DCORVANE_WERROR=ON -DCORVANE_TESTS=ON -DCORVANE_HTSLIB=ON "$@"
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure -j2

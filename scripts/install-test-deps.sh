@@ -8,6 +8,9 @@ command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
 [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# BAM, CRAM and compressed input, found through pkg-config.
+command -v pkg-config >/dev/null || need+=(pkg-config)
+[ -e /usr/include/htslib/sam.h ] || need+=(libhts-dev)
 # The pipeline tests and the manual page lint. moreutils has a parallel of
 # its own; the tests need GNU parallel.
 command -v samtools >/dev/null || need+=(samtools)

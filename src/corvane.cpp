@@ -7,13 +7,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "isolate_md.hpp"
 #include "lay_out.hpp"
 #include "line.hpp"
-#include "split_fields.hpp"
+#include "open_input.hpp"
+#include "text_reader.hpp"
 #include "version.hpp"
 
 namespace corvane {
@@ -41,8 +42,8 @@ class RecordLoop {
  public:
   RecordLoop(Output& out, const Options& options) : out_(out), options_(options) {}
 
-  // Processes one record line; false when a fatal failure ends the run.
-  bool process(std::string_view line);
+  // Processes one record; false when a fatal failure ends the run.
+  bool process(const Record& record);
 
  private:
   Outcome lay_out(std::string_view seq, std::string_view cigar, std::string_view md) {
@@ -54,105 +55,63 @@ class RecordLoop {
     return options_.runs ? lay_out_runs(seq, cigar, md, lines, columns_, spare)
                          : lay_out_columns(seq, cigar, md, lines);
   }
-  void write_block(std::string_view seq, std::string_view cigar, std::string_view md,
-                   std::size_t cap);
+  void write_block(std::string_view head, std::string_view seq, std::string_view cigar,
+                   std::string_view md, std::size_t cap);
 
-  // The first `count` fields joined by tabs.
-  std::string_view head(int count);
-  // Writes head(count), then a line feed, to the chosen stream.
-  void dump(int count, bool to_err);
   // Writes the report of a layout that did not complete; false when it
   // ends the run.
-  bool report(Outcome outcome);
-  void report(std::string_view message, bool fatal);
-  void report_fields(std::string_view message);
+  bool report(std::string_view head, Outcome outcome);
+  // The record dump, the message and its line ends.
+  void report(std::string_view head, std::string_view message, bool fatal);
 
   Output& out_;
   const Options& options_;
-  Fields fields_;
-  std::string head_;
   std::size_t columns_ = 0;  // the record's column bound
   Line read_line_, match_line_, ref_line_;
 };
 
-std::string_view RecordLoop::head(int count) {
-  const auto& f = fields_.mandatory;
-  // Usually the fields already stand in the line joined by single tabs.
-  bool joined = true;
-  for (int i = 1; i < count && joined; ++i) {
-    const char* gap = f[i - 1].data() + f[i - 1].size();
-    joined = gap + 1 == f[i].data() && *gap == '\t';
-  }
-  if (joined)
-    return {f[0].data(),
-            static_cast<std::size_t>(f[count - 1].data() + f[count - 1].size() - f[0].data())};
-  head_.clear();
-  for (int i = 0; i < count; ++i) {
-    if (i != 0) head_.push_back('\t');
-    head_.append(f[i]);
-  }
-  return head_;
-}
-
-void RecordLoop::dump(int count, bool to_err) {
-  const std::string_view text = head(count);
-  if (to_err) {
-    out_.to_err(text);
-    out_.to_err("\n");
-  } else {
-    out_.line_to_out(text);
-  }
-}
-
-bool RecordLoop::report(Outcome outcome) {
+bool RecordLoop::report(std::string_view head, Outcome outcome) {
   switch (outcome) {
     case Outcome::completed:
     case Outcome::dropped:
       return true;
     case Outcome::unsupported_cigar:
-      report(kUnsupportedCigar, false);
+      report(head, kUnsupportedCigar, false);
       return true;
     case Outcome::deletion_without_md:
-      report(kDeletionWithoutMd, false);
+      report(head, kDeletionWithoutMd, false);
       return true;
     case Outcome::cigar_read_failure:
-      report(kCigarReadFailure, true);
+      report(head, kCigarReadFailure, true);
       return false;
     case Outcome::md_read_failure:
-      report(kMdReadFailure, true);
+      report(head, kMdReadFailure, true);
       return false;
     case Outcome::md_deletion_failure:
-      report(kMdDeletionFailure, true);
+      report(head, kMdDeletionFailure, true);
       return false;
   }
   return true;
 }
 
-void RecordLoop::report(std::string_view message, bool fatal) {
-  dump(9, true);
+void RecordLoop::report(std::string_view head, std::string_view message, bool fatal) {
+  out_.to_err(head);
+  out_.to_err("\n");
   out_.to_err(message);
   out_.to_err(fatal ? "\n" : "\n\n\n");
 }
 
-void RecordLoop::report_fields(std::string_view message) {
-  dump(fields_.count, true);
-  out_.to_err(message);
-  out_.to_err("\n\n\n");
-}
-
-bool RecordLoop::process(std::string_view line) {
-  fields_ = split_fields(line);
-  if (fields_.count == 0) return true;  // blank line
-  if (fields_.count < Fields::kMandatory) {
-    report_fields(kTooFewFields);
+bool RecordLoop::process(const Record& record) {
+  const std::string_view text = record.head;
+  if (!record.complete) {
+    // The dump is then all of the line's fields.
+    report(text, kTooFewFields, false);
     return true;
   }
-  const std::string_view md = isolate_md(fields_);
-  const std::string_view seq = fields_.mandatory[9];
-  const std::string_view cigar = fields_.mandatory[5];
+  const std::string_view seq = record.seq, cigar = record.cigar, md = record.md;
   if (seq.size() > static_cast<std::size_t>(INT32_MAX)) {
     // read_pos could not count the bases.
-    report(kSeqTooLong, false);
+    report(text, kSeqTooLong, false);
     return true;
   }
 
@@ -160,9 +119,8 @@ bool RecordLoop::process(std::string_view line) {
   // line in room for as many columns as the CIGAR can make. Longer ones are
   // built in the lines' own storage.
   const std::size_t cap =
-      options_.exact_line_cap ? options_.line_cap : std::max(options_.line_cap, line.size());
+      options_.exact_line_cap ? options_.line_cap : std::max(options_.line_cap, record.size);
   const std::size_t columns = columns_ = column_bound(cigar, seq.size());
-  const std::string_view text = head(9);
   char* block = nullptr;
   const std::size_t room = columns + (columns > kSlackColumns ? kTextPadding : 0);
   if (columns <= std::min(kInPlaceColumns, cap)) {
@@ -180,7 +138,7 @@ bool RecordLoop::process(std::string_view line) {
   }
 
   const Outcome outcome = lay_out(seq, cigar, md);
-  if (outcome != Outcome::completed) return report(outcome);
+  if (outcome != Outcome::completed) return report(text, outcome);
   if (block != nullptr && read_line_.in_place() && match_line_.in_place() && ref_line_.in_place()) {
     std::memcpy(block, text.data(), text.size());
     char* end = block + text.size();
@@ -194,13 +152,13 @@ bool RecordLoop::process(std::string_view line) {
     out_.commit_out(static_cast<std::size_t>(end - block));
     return true;
   }
-  write_block(seq, cigar, md, cap);
+  write_block(text, seq, cigar, md, cap);
   return true;
 }
 
-void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::string_view md,
-                             std::size_t cap) {
-  dump(9, false);
+void RecordLoop::write_block(std::string_view head, std::string_view seq, std::string_view cigar,
+                             std::string_view md, std::size_t cap) {
+  out_.line_to_out(head);
   Line* lines[] = {&read_line_, &match_line_, &ref_line_};
   if (!read_line_.spilled() && !match_line_.spilled() && !ref_line_.spilled()) {
     for (Line* l : lines) out_.line_to_out(l->held());
@@ -226,20 +184,17 @@ void RecordLoop::write_block(std::string_view seq, std::string_view cigar, std::
 
 }  // namespace
 
-int run_records(ByteSource& in, ByteSink& out_sink, ByteSink& err_sink, const Options& options) {
+int run_records(const OpenRecords& open, ByteSink& out_sink, ByteSink& err_sink,
+                const Options& options) {
   Output out(out_sink, err_sink);
   try {
     try {
-      LineReader reader(in, out);
+      const std::unique_ptr<RecordSource> records = open(out);
       RecordLoop loop(out, options);
-      std::string_view line;
-      bool first_record = true;
+      Record record;
       int status = 0;
-      while (reader.next(line)) {
-        // Header lines are recognised only before the first record.
-        if (first_record && !line.empty() && line[0] == '@') continue;
-        first_record = false;
-        if (!loop.process(line)) {
+      while (records->next(record)) {
+        if (!loop.process(record)) {
           status = 1;
           break;
         }
@@ -248,7 +203,7 @@ int run_records(ByteSource& in, ByteSink& out_sink, ByteSink& err_sink, const Op
       return status;
     } catch (const ReadError& e) {
       out.to_err("corvane: error reading standard input: ");
-      out.to_err(std::strerror(e.error));
+      out.to_err(e.reason.empty() ? std::string_view(std::strerror(e.error)) : e.reason);
       out.to_err("\n");
       out.flush();
       return 1;
@@ -265,11 +220,26 @@ int run_records(ByteSource& in, ByteSink& out_sink, ByteSink& err_sink, const Op
   }
 }
 
+int run_records(ByteSource& in, ByteSink& out, ByteSink& err, const Options& options) {
+  return run_records([&in](Output& output) { return std::make_unique<TextReader>(in, output); },
+                     out, err, options);
+}
+
+void say_how_to_use(ByteSink& err) {
+  constexpr std::string_view kHint =
+      "corvane: reading SAM, BAM or CRAM from standard input, here the terminal (Ctrl-D ends "
+      "it); e.g. samtools view -u in.bam chr1:1-1000 | corvane > out.txt\n";
+  try {
+    err.write(kHint.data(), kHint.size());
+  } catch (const WriteError&) {
+    // Only a hint: the run goes on.
+  }
+}
+
 }  // namespace corvane
 
 #ifndef CORVANE_NO_MAIN
 int main(int argc, char** argv) {
-  corvane::FdSource in(STDIN_FILENO);
   corvane::FdSink out(STDOUT_FILENO, "standard output");
   corvane::FdSink err(STDERR_FILENO, "standard error");
   if (argc == 2 && std::string_view(argv[1]) == "--version") {
@@ -281,7 +251,11 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  // Arguments are ignored: someone who gave a file name, or asked for help,
+  // would otherwise face a program that seems to hang.
+  if (isatty(STDIN_FILENO)) corvane::say_how_to_use(err);
   out.widen_pipe(corvane::Output::kBufferSize);
-  return corvane::run_records(in, out, err);
+  return corvane::run_records(
+      [](corvane::Output& output) { return corvane::open_input(STDIN_FILENO, output); }, out, err);
 }
 #endif

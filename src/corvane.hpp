@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 
 #include "io.hpp"
+#include "record.hpp"
 
 namespace corvane {
 
@@ -19,8 +22,18 @@ struct Options {
   bool exact_line_cap = false;
 };
 
-// Runs the record loop: SAM text from `in`, alignment blocks to `out`,
+// Opens the run's records; called once, at the start of the run, so that an
+// input that cannot be read is reported like any other read error.
+using OpenRecords = std::function<std::unique_ptr<RecordSource>(Output&)>;
+
+// Runs the record loop: records from `open`, alignment blocks to `out`,
 // reports to `err`. Returns the exit status.
+int run_records(const OpenRecords& open, ByteSink& out, ByteSink& err, const Options& options = {});
+// The same over SAM text from `in`.
 int run_records(ByteSource& in, ByteSink& out, ByteSink& err, const Options& options = {});
+
+// One line on how to give corvane its input, for a standard input that is a
+// terminal.
+void say_how_to_use(ByteSink& err);
 
 }  // namespace corvane

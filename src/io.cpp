@@ -14,7 +14,7 @@ std::size_t FdSource::read(char* p, std::size_t n) {
   for (;;) {
     const ssize_t got = ::read(fd_, p, n);
     if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) throw ReadError{errno};
+    if (errno != EINTR) throw ReadError{errno, {}};
   }
 }
 

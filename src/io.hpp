@@ -16,9 +16,11 @@
 
 namespace corvane {
 
-// A failed read on standard input; `error` is the errno value.
+// A failed read of the input: `error` is the errno value, or 0 when
+// `reason` tells what failed.
 struct ReadError {
-  int error;
+  int error = 0;
+  std::string reason;
 };
 
 // A failed write; `stream` names it for the message ("standard output").

@@ -1,0 +1,482 @@
+#include "binary_reader.hpp"
+
+#include <htslib/bgzf.h>
+#include <htslib/cram.h>
+#include <htslib/hfile.h>
+#include <htslib/kstring.h>
+#include <htslib/sam.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "hts_faults.hpp"
+#include "hts_messages.hpp"
+#include "io.hpp"
+#include "lay_out.hpp"
+#include "split_fields.hpp"
+#include "text_reader.hpp"
+
+namespace corvane {
+namespace {
+
+// A growing text with kTextPadding bytes to spare after whatever it holds,
+// as the record loop needs after SEQ and MD.
+class PaddedText {
+ public:
+  // Room for n bytes (and the padding), contents lost.
+  char* room(std::size_t n) {
+    if (bytes_.size() < n + kTextPadding) bytes_.resize(n + kTextPadding);
+    return bytes_.data();
+  }
+  std::string_view set(std::string_view text) {
+    char* p = room(text.size());
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    return {p, text.size()};
+  }
+
+ private:
+  std::vector<char> bytes_;
+};
+
+// Writes texts and decimal numbers into room the caller has made.
+class Writer {
+ public:
+  explicit Writer(char* at) : at_(at) {}
+  Writer& text(std::string_view s) {
+    std::memcpy(at_, s.data(), s.size());
+    at_ += s.size();
+    return *this;
+  }
+  Writer& put(char c) {
+    *at_++ = c;
+    return *this;
+  }
+  Writer& number(std::int64_t v) {
+    at_ = std::to_chars(at_, at_ + kNumberBytes, v).ptr;
+    return *this;
+  }
+  char* at() const { return at_; }
+
+  static constexpr std::size_t kNumberBytes = 20;
+
+ private:
+  char* at_;
+};
+
+constexpr char kBases[] = "=ACMGRSVTWYHKDBN";
+
+// The two bases of each byte of BAM's 4-bit SEQ.
+struct BasePairs {
+  char pair[256][2];
+  constexpr BasePairs() : pair() {
+    for (int i = 0; i < 256; ++i) {
+      pair[i][0] = kBases[i >> 4];
+      pair[i][1] = kBases[i & 15];
+    }
+  }
+};
+constexpr BasePairs kBasePairs;
+
+// Writes the `bytes` bytes of packed SEQ at `packed` as 2 * `bytes` bases.
+void unpack_bases_plain(const std::uint8_t* packed, std::size_t bytes, char* bases) {
+  for (std::size_t i = 0; i < bytes; ++i) std::memcpy(bases + 2 * i, kBasePairs.pair[packed[i]], 2);
+}
+
+#if defined(__x86_64__)
+// Sixteen bytes at a time: each nibble looks its base up with one shuffle.
+__attribute__((target("ssse3"))) void unpack_bases_ssse3(const std::uint8_t* packed,
+                                                         std::size_t bytes, char* bases) {
+  const __m128i table = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBases));
+  const __m128i low = _mm_set1_epi8(0x0f);
+  std::size_t i = 0;
+  for (; i + 16 <= bytes; i += 16) {
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + i));
+    const __m128i first = _mm_shuffle_epi8(table, _mm_and_si128(_mm_srli_epi16(in, 4), low));
+    const __m128i second = _mm_shuffle_epi8(table, _mm_and_si128(in, low));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bases + 2 * i), _mm_unpacklo_epi8(first, second));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bases + 2 * i + 16),
+                     _mm_unpackhi_epi8(first, second));
+  }
+  unpack_bases_plain(packed + i, bytes - i, bases + 2 * i);
+}
+
+const auto unpack_bases = __builtin_cpu_supports("ssse3") ? unpack_bases_ssse3 : unpack_bases_plain;
+#else
+const auto unpack_bases = unpack_bases_plain;
+#endif
+
+// The highest of n quality values.
+std::uint8_t highest(const std::uint8_t* q, std::size_t n) {
+  std::size_t i = 0;
+  std::uint8_t top = 0;
+#if defined(__SSE2__)
+  __m128i tops = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    tops = _mm_max_epu8(tops, _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i)));
+  }
+  alignas(16) std::uint8_t lanes[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), tops);
+  for (const std::uint8_t lane : lanes) top = std::max(top, lane);
+#endif
+  for (; i < n; ++i) top = std::max(top, q[i]);
+  return top;
+}
+
+bool has_space(const char* p, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (is_space(p[i])) return true;
+  }
+  return false;
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
+}
+
+// Walks the optional fields of a record. True when each one's text is a
+// single field of SAM text (no white space in its tag, a character or a
+// string value) and they all parse; `md` is then the value of the last MD
+// tag of type Z, as the record loop would find it in the text.
+bool scan_tags(const std::uint8_t* p, const std::uint8_t* end, std::string_view& md) {
+  md = {};
+  while (p != end) {
+    if (end - p < 3) return false;
+    const char key0 = static_cast<char>(p[0]), key1 = static_cast<char>(p[1]);
+    const char type = static_cast<char>(p[2]);
+    if (is_space(key0) || is_space(key1)) return false;
+    p += 3;
+    std::size_t size = 0;
+    switch (type) {
+      case 'A':
+        if (p == end || is_space(static_cast<char>(*p))) return false;
+        size = 1;
+        break;
+      case 'c':
+      case 'C':
+        size = 1;
+        break;
+      case 's':
+      case 'S':
+        size = 2;
+        break;
+      case 'i':
+      case 'I':
+      case 'f':
+        size = 4;
+        break;
+      case 'd':
+        size = 8;
+        break;
+      case 'Z':
+      case 'H': {
+        const void* nul = std::memchr(p, 0, static_cast<std::size_t>(end - p));
+        if (nul == nullptr) return false;
+        const std::size_t n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p);
+        const char* value = reinterpret_cast<const char*>(p);
+        if (has_space(value, n)) return false;
+        if (type == 'Z' && key0 == 'M' && key1 == 'D') md = {value, n};
+        size = n + 1;
+        break;
+      }
+      case 'B': {
+        if (end - p < 5) return false;
+        std::size_t each = 0;
+        switch (p[0]) {
+          case 'c':
+          case 'C':
+            each = 1;
+            break;
+          case 's':
+          case 'S':
+            each = 2;
+            break;
+          case 'i':
+          case 'I':
+          case 'f':
+            each = 4;
+            break;
+          default:
+            return false;
+        }
+        size = 5 + std::size_t{le32(p + 1)} * each;
+        break;
+      }
+      default:
+        return false;
+    }
+    if (static_cast<std::size_t>(end - p) < size) return false;
+    p += size;
+  }
+  return true;
+}
+
+struct CloseFile {
+  void operator()(htsFile* file) const { (void)hts_close(file); }
+};
+struct FreeHeader {
+  void operator()(sam_hdr_t* header) const { sam_hdr_destroy(header); }
+};
+struct FreeRecord {
+  void operator()(bam1_t* record) const { bam_destroy1(record); }
+};
+struct FreeText {
+  void operator()(kstring_t* text) const { ks_free(text); }
+};
+
+class BinaryReader final : public RecordSource {
+ public:
+  BinaryReader(hFILE* file, int threads);
+
+  bool next(Record& record) override;
+
+ private:
+  enum class Taken { record, header_line, as_text };
+
+  // The record's fields straight from its binary form, unless its text
+  // would split otherwise.
+  Taken take(Record& record);
+  // The next record of the text that htslib wrote, if any is left.
+  bool next_line(Record& record);
+  [[noreturn]] void fail(std::string reason);
+  [[noreturn]] void fail_read(int status);
+  void check_end();
+  // Why the stream's BGZF blocks could not be read, or "" when they could.
+  std::string bgzf_fault() const {
+    return file_->format.format == cram ? "" : corvane::bgzf_fault(file_->fp.bgzf, messages_);
+  }
+  std::string cram_reference_fault() const;
+  const char* format() const { return file_->format.format == cram ? "CRAM" : "BAM"; }
+
+  // First, so that it outlives htslib's threads and still keeps what they
+  // write while the file closes.
+  HtsMessages messages_;
+  std::unique_ptr<htsFile, CloseFile> file_;
+  std::unique_ptr<sam_hdr_t, FreeHeader> header_;
+  std::unique_ptr<bam1_t, FreeRecord> record_;
+  std::int32_t targets_ = 0;
+  // Per reference sequence: its name would not stand as one field of text.
+  std::vector<bool> odd_name_;
+
+  LineRecords lines_;
+  kstring_t text_ = KS_INITIALIZE;  // the SAM text of a record read as text
+  std::unique_ptr<kstring_t, FreeText> free_text_{&text_};
+  std::size_t text_at_ = 0;  // its first unread line
+
+  std::vector<char> head_;
+  PaddedText seq_, md_;
+};
+
+BinaryReader::BinaryReader(hFILE* file, int threads) : messages_(bgzf_watched()) {
+  file_.reset(hts_hopen(file, "-", "r"));
+  if (file_ == nullptr) {
+    hclose_abruptly(file);
+    fail("the input cannot be opened as BAM or CRAM");
+  }
+  header_.reset(sam_hdr_read(file_.get()));
+  if (header_ == nullptr) {
+    std::string why = bgzf_fault();
+    if (why.empty()) {
+      why = std::string("the ") + format() + " header is damaged or cut short";
+    }
+    fail(why);
+  }
+  targets_ = sam_hdr_nref(header_.get());
+  odd_name_.resize(static_cast<std::size_t>(targets_));
+  for (std::int32_t tid = 0; tid < targets_; ++tid) {
+    const char* name = sam_hdr_tid2name(header_.get(), tid);
+    odd_name_[tid] = name == nullptr || *name == '\0' || has_space(name, std::strlen(name));
+  }
+  // Threads only after the header: reading it, htslib 1.16 looks for the
+  // end-of-file block, which on a pipe whose blocks are being decompressed
+  // ahead can wait forever.
+  const bool bgzf_blocks = file_->format.compression == bgzf;
+  if (threads > 0 && (bgzf_blocks || file_->format.format == cram)) {
+    hts_set_threads(file_.get(), threads);
+  }
+  record_.reset(bam_init1());
+  if (record_ == nullptr) fail("out of memory");
+}
+
+void BinaryReader::fail(std::string reason) {
+  throw ReadError{0, std::move(reason)};
+}
+
+std::string BinaryReader::cram_reference_fault() const {
+  constexpr std::string_view kMissing = "Failed to populate reference for id ";
+  const std::string missing = messages_.find(kMissing);
+  const bool mismatch = !messages_.find("MD5 checksum reference mismatch").empty();
+  if (missing.empty() && !mismatch && messages_.find("Unable to fetch reference").empty()) {
+    return "";
+  }
+  // The sequence by name and checksum, when htslib said which.
+  std::string which;
+  int tid = -1;
+  if (!missing.empty()) {
+    const char* digits = missing.c_str() + missing.find(kMissing) + kMissing.size();
+    std::from_chars(digits, missing.c_str() + missing.size(), tid);
+  }
+  if (tid >= 0 && tid < targets_) {
+    const char* name = sam_hdr_tid2name(header_.get(), tid);
+    which = std::string(" ") + name;
+    kstring_t md5 = KS_INITIALIZE;
+    if (sam_hdr_find_tag_id(header_.get(), "SQ", "SN", name, "M5", &md5) == 0) {
+      which += std::string(" (M5 ") + md5.s + ")";
+    }
+    ks_free(&md5);
+  }
+  return std::string("the reference sequence") + which + " that this CRAM was compressed against " +
+         (mismatch ? "does not match the one found" : "is not found") +
+         ": set REF_PATH to find it, or decode with samtools view -T REF.fa FILE | corvane";
+}
+
+void BinaryReader::fail_read(int status) {
+  std::string why = bgzf_fault();
+  if (why.empty() && file_->format.format == cram) why = cram_reference_fault();
+  if (why.empty()) {
+    why = status == -2 ? std::string("the input ends inside a record: it is truncated")
+                       : std::string("a ") + format() + " record is damaged";
+  }
+  fail(why);
+}
+
+void BinaryReader::check_end() {
+  if (file_->format.format == cram) {
+    if (cram_eof(file_->fp.cram) == 2) {
+      fail("the input ends without CRAM's end-of-file container: it is probably truncated");
+    }
+    return;
+  }
+  const std::string why = bgzf_end_fault(file_->fp.bgzf, messages_);
+  if (!why.empty()) fail(why);
+}
+
+bool BinaryReader::next(Record& record) {
+  for (;;) {
+    if (text_at_ < text_.l) {
+      if (next_line(record)) return true;
+      continue;
+    }
+    const int status = sam_read1(file_.get(), header_.get(), record_.get());
+    if (status < -1) fail_read(status);
+    if (status == -1) {
+      check_end();
+      return false;
+    }
+    // What samtools view -F 4 leaves out.
+    if (record_->core.flag & BAM_FUNMAP) continue;
+    switch (take(record)) {
+      case Taken::record:
+        return true;
+      case Taken::header_line:
+        continue;
+      case Taken::as_text:
+        break;
+    }
+    text_.l = 0;
+    if (sam_format1(header_.get(), record_.get(), &text_) < 0 || kputc('\n', &text_) < 0) {
+      fail(std::string("a ") + format() + " record is damaged: htslib cannot write it as SAM text");
+    }
+    // Room after the last line, as the record loop needs after every line.
+    if (ks_resize(&text_, text_.l + LineReader::kPadding) < 0) fail("out of memory");
+    text_at_ = 0;
+  }
+}
+
+bool BinaryReader::next_line(Record& record) {
+  const char* start = text_.s + text_at_;
+  const char* nl = static_cast<const char*>(std::memchr(start, '\n', text_.l - text_at_));
+  const std::size_t length = static_cast<std::size_t>(nl - start);
+  text_at_ += length + 1;
+  return lines_.take({start, length}, record);
+}
+
+BinaryReader::Taken BinaryReader::take(Record& record) {
+  const bam1_t* b = record_.get();
+  const bam1_core_t& c = b->core;
+
+  // Every field must come out of the binary record as the same one field of
+  // text; anything that would not goes the way of the text.
+  const int name_length = int{c.l_qname} - 1 - int{c.l_extranul};
+  const char* name = bam_get_qname(b);
+  if (name_length <= 0 || has_space(name, static_cast<std::size_t>(name_length))) {
+    return Taken::as_text;
+  }
+  if (c.tid >= targets_ || c.mtid >= targets_) return Taken::as_text;
+  if ((c.tid >= 0 && odd_name_[c.tid]) || (c.mtid >= 0 && c.mtid != c.tid && odd_name_[c.mtid])) {
+    return Taken::as_text;
+  }
+  const std::uint8_t* qual = bam_get_qual(b);
+  if (c.l_qseq > 0 && qual[0] != 0xff) {
+    // A quality of 232 to 236 or 255 is written as a white-space byte. Real
+    // ones stay far below, which the highest tells at once.
+    if (highest(qual, static_cast<std::size_t>(c.l_qseq)) >= 232) {
+      for (std::int32_t i = 0; i < c.l_qseq; ++i) {
+        if (static_cast<std::uint8_t>(qual[i] - 232) <= 4 || qual[i] == 255) return Taken::as_text;
+      }
+    }
+  }
+  std::string_view md;
+  if (!scan_tags(bam_get_aux(b), b->data + b->l_data, md)) return Taken::as_text;
+
+  const std::string_view qname(name, static_cast<std::size_t>(name_length));
+  if (lines_.header(qname)) return Taken::header_line;
+
+  // The head line, with the CIGAR text in it.
+  const std::string_view rname = c.tid >= 0 ? sam_hdr_tid2name(header_.get(), c.tid) : "*";
+  const std::string_view rnext = c.mtid < 0        ? "*"
+                                 : c.mtid == c.tid ? "="
+                                                   : sam_hdr_tid2name(header_.get(), c.mtid);
+  const std::size_t most = qname.size() + rname.size() + rnext.size() +
+                           std::size_t{c.n_cigar} * (Writer::kNumberBytes + 1) +
+                           8 * (Writer::kNumberBytes + 1);
+  if (head_.size() < most) head_.resize(most);
+  Writer head(head_.data());
+  head.text(qname).put('\t').number(c.flag).put('\t').text(rname).put('\t');
+  head.number(c.pos + 1).put('\t').number(c.qual).put('\t');
+  const char* cigar_start = head.at();
+  const std::uint32_t* ops = bam_get_cigar(b);
+  for (std::uint32_t i = 0; i < c.n_cigar; ++i) {
+    head.number(bam_cigar_oplen(ops[i])).put(bam_cigar_opchr(ops[i]));
+  }
+  if (c.n_cigar == 0) head.put('*');
+  const std::string_view cigar(cigar_start, static_cast<std::size_t>(head.at() - cigar_start));
+  head.put('\t').text(rnext).put('\t').number(c.mpos + 1).put('\t').number(c.isize);
+
+  // SEQ: two bases from every byte; the byte after an odd count's last base
+  // gets a spare one, which the padding takes.
+  std::string_view seq = "*";
+  if (c.l_qseq > 0) {
+    const auto n = static_cast<std::size_t>(c.l_qseq);
+    char* bases = seq_.room(n + 1);
+    unpack_bases(bam_get_seq(b), (n + 1) / 2, bases);
+    seq = {bases, n};
+  } else {
+    seq = seq_.set(seq);
+  }
+
+  record.complete = true;
+  record.head = {head_.data(), static_cast<std::size_t>(head.at() - head_.data())};
+  record.seq = seq;
+  record.cigar = cigar;
+  record.md = md.empty() ? std::string_view() : md_.set(md);
+  record.size = static_cast<std::size_t>(b->l_data) + seq.size() + record.head.size();
+  return Taken::record;
+}
+
+}  // namespace
+
+std::unique_ptr<RecordSource> open_binary(hFILE* file, int threads) {
+  return std::make_unique<BinaryReader>(file, threads);
+}
+
+}  // namespace corvane

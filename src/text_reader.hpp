@@ -1,0 +1,59 @@
+// Records from SAM text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "io.hpp"
+#include "record.hpp"
+#include "split_fields.hpp"
+
+namespace corvane {
+
+// Turns lines of SAM text into records, as the record loop takes them.
+class LineRecords {
+ public:
+  // Fills `record` from `line`; false when the line is no record: a header
+  // line (recognised only before the first record) or a line without fields.
+  // The line must stay in place, with LineReader::kPadding readable bytes
+  // after it, while the record is used.
+  bool take(std::string_view line, Record& record);
+
+  // Whether a line that begins as `start` is a header line, for a reader
+  // that knows the start of a record's line without the line; the first one
+  // that is not ends the header.
+  bool header(std::string_view start) {
+    if (first_record_ && !start.empty() && start[0] == '@') return true;
+    first_record_ = false;
+    return false;
+  }
+
+ private:
+  // The first `count` fields joined by tabs.
+  std::string_view head(int count);
+
+  Fields fields_;
+  std::string head_;
+  bool first_record_ = true;
+};
+
+// The records of a stream of SAM text, read line by line.
+class TextReader : public RecordSource {
+ public:
+  // `output` is flushed before every read that may wait for input.
+  TextReader(ByteSource& in, Output& output) : lines_(in, output) {}
+
+  bool next(Record& record) override {
+    std::string_view line;
+    while (lines_.next(line)) {
+      if (records_.take(line, record)) return true;
+    }
+    return false;
+  }
+
+ private:
+  LineReader lines_;
+  LineRecords records_;
+};
+
+}  // namespace corvane
