@@ -24,6 +24,7 @@
 #include "lay_out.hpp"
 #include "split_fields.hpp"
 #include "text_reader.hpp"
+#include "unpack_bases.hpp"
 
 namespace corvane {
 namespace {
@@ -61,6 +62,12 @@ class Writer {
     return *this;
   }
   Writer& number(std::int64_t v) {
+    // Most are short: CIGAR counts, FLAG, MAPQ, a TLEN of 0.
+    if (v >= 0 && v < 100) {
+      if (v >= 10) *at_++ = static_cast<char>('0' + v / 10);
+      *at_++ = static_cast<char>('0' + v % 10);
+      return *this;
+    }
     at_ = std::to_chars(at_, at_ + kNumberBytes, v).ptr;
     return *this;
   }
@@ -72,70 +79,24 @@ class Writer {
   char* at_;
 };
 
-constexpr char kBases[] = "=ACMGRSVTWYHKDBN";
-
-// The two bases of each byte of BAM's 4-bit SEQ.
-struct BasePairs {
-  char pair[256][2];
-  constexpr BasePairs() : pair() {
-    for (int i = 0; i < 256; ++i) {
-      pair[i][0] = kBases[i >> 4];
-      pair[i][1] = kBases[i & 15];
-    }
-  }
-};
-constexpr BasePairs kBasePairs;
-
-// Writes the `bytes` bytes of packed SEQ at `packed` as 2 * `bytes` bases.
-void unpack_bases_plain(const std::uint8_t* packed, std::size_t bytes, char* bases) {
-  for (std::size_t i = 0; i < bytes; ++i) std::memcpy(bases + 2 * i, kBasePairs.pair[packed[i]], 2);
-}
-
-#if defined(__x86_64__)
-// Sixteen bytes at a time: each nibble looks its base up with one shuffle.
-__attribute__((target("ssse3"))) void unpack_bases_ssse3(const std::uint8_t* packed,
-                                                         std::size_t bytes, char* bases) {
-  const __m128i table = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBases));
-  const __m128i low = _mm_set1_epi8(0x0f);
-  std::size_t i = 0;
-  for (; i + 16 <= bytes; i += 16) {
-    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + i));
-    const __m128i first = _mm_shuffle_epi8(table, _mm_and_si128(_mm_srli_epi16(in, 4), low));
-    const __m128i second = _mm_shuffle_epi8(table, _mm_and_si128(in, low));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bases + 2 * i), _mm_unpacklo_epi8(first, second));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bases + 2 * i + 16),
-                     _mm_unpackhi_epi8(first, second));
-  }
-  unpack_bases_plain(packed + i, bytes - i, bases + 2 * i);
-}
-
-const auto unpack_bases = __builtin_cpu_supports("ssse3") ? unpack_bases_ssse3 : unpack_bases_plain;
-#else
-const auto unpack_bases = unpack_bases_plain;
-#endif
-
 // The highest of n quality values.
 std::uint8_t highest(const std::uint8_t* q, std::size_t n) {
-  std::size_t i = 0;
   std::uint8_t top = 0;
 #if defined(__SSE2__)
   __m128i tops = _mm_setzero_si128();
+  std::size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     tops = _mm_max_epu8(tops, _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i)));
   }
-  alignas(16) std::uint8_t lanes[16];
+  alignas(16) std::uint8_t lanes[16] = {};
+  std::memcpy(lanes, q + i, n - i);
+  tops = _mm_max_epu8(tops, _mm_load_si128(reinterpret_cast<const __m128i*>(lanes)));
   _mm_store_si128(reinterpret_cast<__m128i*>(lanes), tops);
   for (const std::uint8_t lane : lanes) top = std::max(top, lane);
+#else
+  for (std::size_t i = 0; i < n; ++i) top = std::max(top, q[i]);
 #endif
-  for (; i < n; ++i) top = std::max(top, q[i]);
   return top;
-}
-
-bool has_space(const char* p, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (is_space(p[i])) return true;
-  }
-  return false;
 }
 
 std::uint32_t le32(const std::uint8_t* p) {
@@ -183,7 +144,7 @@ bool scan_tags(const std::uint8_t* p, const std::uint8_t* end, std::string_view&
         if (nul == nullptr) return false;
         const std::size_t n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p);
         const char* value = reinterpret_cast<const char*>(p);
-        if (has_space(value, n)) return false;
+        if (has_space({value, n})) return false;
         if (type == 'Z' && key0 == 'M' && key1 == 'D') md = {value, n};
         size = n + 1;
         break;
@@ -294,7 +255,7 @@ BinaryReader::BinaryReader(hFILE* file, int threads) : messages_(bgzf_watched())
   odd_name_.resize(static_cast<std::size_t>(targets_));
   for (std::int32_t tid = 0; tid < targets_; ++tid) {
     const char* name = sam_hdr_tid2name(header_.get(), tid);
-    odd_name_[tid] = name == nullptr || *name == '\0' || has_space(name, std::strlen(name));
+    odd_name_[tid] = name == nullptr || *name == '\0' || has_space(name);
   }
   // Threads only after the header: reading it, htslib 1.16 looks for the
   // end-of-file block, which on a pipe whose blocks are being decompressed
@@ -408,7 +369,7 @@ BinaryReader::Taken BinaryReader::take(Record& record) {
   // text; anything that would not goes the way of the text.
   const int name_length = int{c.l_qname} - 1 - int{c.l_extranul};
   const char* name = bam_get_qname(b);
-  if (name_length <= 0 || has_space(name, static_cast<std::size_t>(name_length))) {
+  if (name_length <= 0 || has_space({name, static_cast<std::size_t>(name_length)})) {
     return Taken::as_text;
   }
   if (c.tid >= targets_ || c.mtid >= targets_) return Taken::as_text;
@@ -452,13 +413,11 @@ BinaryReader::Taken BinaryReader::take(Record& record) {
   const std::string_view cigar(cigar_start, static_cast<std::size_t>(head.at() - cigar_start));
   head.put('\t').text(rnext).put('\t').number(c.mpos + 1).put('\t').number(c.isize);
 
-  // SEQ: two bases from every byte; the byte after an odd count's last base
-  // gets a spare one, which the padding takes.
   std::string_view seq = "*";
   if (c.l_qseq > 0) {
     const auto n = static_cast<std::size_t>(c.l_qseq);
-    char* bases = seq_.room(n + 1);
-    unpack_bases(bam_get_seq(b), (n + 1) / 2, bases);
+    char* bases = seq_.room(n + kUnpackReach);
+    unpack_bases(bam_get_seq(b), n, bases);
     seq = {bases, n};
   } else {
     seq = seq_.set(seq);

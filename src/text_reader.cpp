@@ -24,17 +24,8 @@ bool LineRecords::take(std::string_view line, Record& record) {
   return true;
 }
 
-std::string_view LineRecords::head(int count) {
+std::string_view LineRecords::join(int count) {
   const auto& f = fields_.mandatory;
-  // Usually the fields already stand in the line joined by single tabs.
-  bool joined = true;
-  for (int i = 1; i < count && joined; ++i) {
-    const char* gap = f[i - 1].data() + f[i - 1].size();
-    joined = gap + 1 == f[i].data() && *gap == '\t';
-  }
-  if (joined)
-    return {f[0].data(),
-            static_cast<std::size_t>(f[count - 1].data() + f[count - 1].size() - f[0].data())};
   head_.clear();
   for (int i = 0; i < count; ++i) {
     if (i != 0) head_.push_back('\t');
