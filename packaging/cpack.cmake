@@ -12,12 +12,12 @@ set(CPACK_PACKAGE_CONTACT "${CORVANE_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lay out SAM alignments as read, match and reference lines")
 # The summary is the Debian package's one-line description, this the long one.
 set(CPACK_PACKAGE_DESCRIPTION [=[
-corvane reads SAM alignment records on standard input and writes, for every
-record it can lay out, a block of four lines: the record's first nine fields,
-then the read, a match line and the reference side by side, one column per
-character. It rebuilds the reference side from the record's own SEQ, CIGAR
-and MD tag alone, so it needs no FASTA file and no index. It fits in
-samtools and GNU parallel pipelines.]=])
+corvane reads alignment records on standard input, SAM text, BAM, CRAM or
+compressed SAM, and writes, for every record it can lay out, a block of four
+lines: the record's first nine fields, then the read, a match line and the
+reference side by side, one column per character. It rebuilds the reference
+side from the record's own SEQ, CIGAR and MD tag alone, so it needs no FASTA
+file and no index. It fits in samtools and GNU parallel pipelines.]=])
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)

@@ -7,6 +7,7 @@ set -euo pipefail
 cmake -S . -B build -G Ninja ${CMAKE_ARGS:-} \
   -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_INSTALL_PREFIX="${PREFIX}" \
-  -DCORVANE_TESTS=OFF
+  -DCORVANE_TESTS=OFF \
+  -DCORVANE_HTSLIB=ON
 cmake --build build --target corvane -j "${CPU_COUNT:-1}"
 cmake --install build

@@ -35,13 +35,16 @@ def check(meta, version, tarball=None):
 
     pkg, src = meta.get("package", {}), meta.get("source", {})
     about, build = meta.get("about", {}), meta.get("requirements", {}).get("build", [])
+    host = meta.get("requirements", {}).get("host", [])
     want(f"package is corvane {version}: {pkg}",
          pkg.get("name") == "corvane" and str(pkg.get("version")) == version)
     url = str(src.get("url", ""))
     want(f"url names corvane-{version}.tar.gz: {url}", url.endswith(f"/corvane-{version}.tar.gz"))
     sha = str(src.get("sha256", ""))
     want(f"sha256 is 64 hex digits: {sha}", re.fullmatch(r"[0-9a-f]{64}", sha))
-    want(f"build requirements: {build}", {"cxx_compiler", "cmake", "ninja"} <= set(build))
+    want(f"build requirements: {build}",
+         {"cxx_compiler", "cmake", "ninja", "pkg-config"} <= set(build))
+    want(f"host requirements: {host}", "htslib" in host)
     want("run_exports pins the package", meta.get("build", {}).get("run_exports"))
     commands = meta.get("test", {}).get("commands")
     want("test commands", commands and all(isinstance(c, str) for c in commands))
