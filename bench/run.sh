@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Throughput benchmark of a Release build of corvane on synthetic SAM.
 #
-#   bench/run.sh [RECORDS]   corvane vs. samtools view on three profiles, and
+#   bench/run.sh [RECORDS]   corvane vs. samtools view on three profiles,
 #                            through a pipe vs. a plain pipe (short reads:
-#                            default 2000000 records)
+#                            default 2000000 records), and BAM input against
+#                            the samtools pipelines on two of them
 #   bench/run.sh --quick     the same on files a tenth of the size
 #   bench/run.sh --scaling   corvane alone at 100k, 500k, 1M and 2M short records
 #
@@ -11,13 +12,15 @@
 # 1-40 kb with 9% and with 2% of bases in error.
 #
 # Environment: BENCH_RUNS (minimum timed runs, default 5), BENCH_JOBS (build
-# jobs, default 1), BENCH_SEED (generator seed, default 1).
+# jobs, default 1), BENCH_SEED (generator seed, default 1), BENCH_BASELINE
+# (another corvane binary, timed on the SAM profiles in the same rounds).
 set -euo pipefail
 
 self=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/$(basename "${BASH_SOURCE[0]}")
 cd "$(dirname "$self")/.."
 
 runs=${BENCH_RUNS:-5}
+baseline=${BENCH_BASELINE:-}
 jobs=${BENCH_JOBS:-1}
 seed=${BENCH_SEED:-1}
 build='build-bench'
@@ -35,7 +38,7 @@ case "${1:-}" in
         long_records=1200
         ;;
     -h | --help)
-        sed -n '2,8s/^# \{0,1\}//p' "$self"
+        sed -n '2,9s/^# \{0,1\}//p' "$self"
         exit 0
         ;;
     '') ;;
@@ -55,6 +58,8 @@ need_pkgs=()
 [[ -x /usr/bin/time ]] || need_pkgs+=(time)
 [[ $mode == compare ]] && ! command -v samtools > /dev/null && need_pkgs+=(samtools)
 command -v cmake > /dev/null || need_pkgs+=(cmake)
+command -v pkg-config > /dev/null || need_pkgs+=(pkg-config)
+[[ -e /usr/include/htslib/sam.h ]] || need_pkgs+=(libhts-dev)
 command -v ninja > /dev/null || need_pkgs+=(ninja-build)
 command -v g++ > /dev/null || need_pkgs+=(g++)
 if ((${#need_pkgs[@]})); then
@@ -67,7 +72,7 @@ if ((${#need_pkgs[@]})); then
 fi
 
 say "building corvane (Release) in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF > /dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF -DCORVANE_HTSLIB=ON > /dev/null
 ninja -C "$build" -j "$jobs" corvane > /dev/null
 
 if [[ ! -x $gen ]] || [[ -n $(find bench -name 'gen_sam.cpp' -newer "$gen" -o -name '*.hpp' -newer "$gen") ]]; then
@@ -93,6 +98,18 @@ sam_file() {
         mkdir -p "$data"
         say "generating $f"
         "$gen" "${args[@]}" --seed "$seed" > "$f.tmp"
+        mv "$f.tmp" "$f"
+    fi
+    printf '%s\n' "$f"
+}
+
+# The BAM of a SAM file, beside it: the generator's records are already in
+# coordinate order.
+bam_file() {
+    local f=${1%.sam}.bam
+    if [[ ! -s $f ]]; then
+        say "converting $1 to BAM"
+        samtools view -@ 2 -b -o "$f.tmp" "$1"
         mv "$f.tmp" "$f"
     fi
     printf '%s\n' "$f"
@@ -160,14 +177,34 @@ if [[ $mode == compare ]]; then
     desc[short]="short reads, $records records"
     desc[long9]="long reads, 9% errors, $long_records records"
     desc[long2]="long reads, 2% errors, $long_records records"
+    bam_profiles=(short long9)
+    declare -A bam
+    for p in "${bam_profiles[@]}"; do bam[$p]=$(bam_file "${file[$p]}"); done
+    # What users run on BAM: corvane alone, the samtools pipelines it
+    # replaces (text, and uncompressed BAM through the pipe), and decoding
+    # alone.
+    bam_forms=("corvane < BAM" "view -@2 | corvane" "view | corvane" "view -u | corvane" "view -c -@2")
+    bam_command() {
+        case $1 in
+            "corvane < BAM") echo "$corvane < $2 > /dev/null" ;;
+            "view -@2 | corvane") echo "samtools view -@2 -F 4 $2 | $corvane > /dev/null" ;;
+            "view | corvane") echo "samtools view -F 4 $2 | $corvane > /dev/null" ;;
+            "view -u | corvane") echo "samtools view -u -F 4 $2 | $corvane > /dev/null" ;;
+            "view -c -@2") echo "samtools view -c -@2 $2 > /dev/null" ;;
+        esac
+    }
     args=()
     for p in "${profiles[@]}"; do
         args+=("corvane $p" "$corvane < ${file[$p]} > /dev/null")
         args+=("samtools $p" "samtools view ${file[$p]} > /dev/null")
+        [[ -z $baseline ]] || args+=("baseline $p" "$baseline < ${file[$p]} > /dev/null")
     done
     # Through a pipe the write side counts too.
     args+=("corvane | cat" "$corvane < ${file[short]} | cat > /dev/null")
     args+=("cat | cat" "cat ${file[short]} | cat > /dev/null")
+    for p in "${bam_profiles[@]}"; do
+        for f in "${bam_forms[@]}"; do args+=("$f $p" "$(bam_command "$f" "${bam[$p]}")"); done
+    done
     time_commands "${args[@]}"
 
     echo
@@ -193,6 +230,41 @@ if [[ $mode == compare ]]; then
         printf "through a pipe, short reads: corvane | cat %.3f s (%.1f MB/s), cat | cat %.3f s (%.1f MB/s), ratio %.2f\n", c, b / c / 1e6, p, b / p / 1e6, c / p
     }'
     echo "ratio: median wall time of corvane over that of samtools view (or of the plain pipe)"
+    if [[ -n $baseline ]]; then
+        echo
+        echo "baseline $baseline, in the same rounds:"
+        for p in "${profiles[@]}"; do
+            awk -v d="${desc[$p]}" -v c="$(median_of "corvane $p")" -v b="$(median_of "baseline $p")" 'BEGIN {
+                printf "%s: corvane %.3f s, baseline %.3f s, ratio %.3f\n", d, c, b, c / b
+            }'
+        done
+    fi
+
+    echo
+    echo "BAM input, wall and CPU seconds (user + system, all processes); MB/s of corvane's output:"
+    for p in "${bam_profiles[@]}"; do
+        out=$("$corvane" < "${bam[$p]}" | wc -c)
+        echo
+        printf '%s: %s, %d bytes of BAM, %d bytes of output, peak RSS of corvane < BAM %d KiB\n' \
+            "${desc[$p]}" "$(basename "${bam[$p]}")" "$(stat -c %s "${bam[$p]}")" "$out" \
+            "$(peak_rss "${bam[$p]}" "$corvane")"
+        echo
+        printf '| %-44s | %7s | %7s | %8s |\n' command "wall s" "CPU s" "MB/s"
+        echo '|----------------------------------------------|--------:|--------:|---------:|'
+        for f in "${bam_forms[@]}"; do
+            w=$(median_of "$f $p")
+            c=$(cpu_of "$f $p")
+            cmd=$(sed "s|$corvane|corvane|; s|${bam[$p]}|X.bam|; s| > /dev/null||" <<< "$(bam_command "$f" "${bam[$p]}")")
+            awk -v n="$cmd" -v w="$w" -v c="$c" -v o="$out" -v f="$f" 'BEGIN {
+                printf "| %-44s | %7.3f | %7.3f | %8s |\n", "`" n "`", w, c, (f == "view -c -@2" ? "" : sprintf("%.1f", o / w / 1e6))
+            }'
+        done
+        awk -v a="$(median_of "corvane < BAM $p")" -v b="$(median_of "view -@2 | corvane $p")" \
+            -v ca="$(cpu_of "corvane < BAM $p")" -v cb="$(cpu_of "view | corvane $p")" \
+            -v d="$(median_of "view -c -@2 $p")" 'BEGIN {
+            printf "\ncorvane < BAM: %.2f x the wall time of view -@2 | corvane, %.2f x the CPU time of view | corvane, %.2f x the wall time of view -c -@2\n", a / b, ca / cb, a / d
+        }'
+    done
 else
     sizes=(100000 500000 1000000 2000000)
     args=()
