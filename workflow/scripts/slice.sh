@@ -9,6 +9,7 @@
 # messages. corvane's reports go to LOG, then samtools' messages.
 set -euo pipefail
 sample=$1 piece=$2 where=$3 plan=$4 in=$5 index=$6 ref=$7 corvane=$8 compress=$9 out=${10} log=${11}
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 regions=()
 first=0
@@ -30,30 +31,47 @@ view=(samtools view -F 4)
 ((first <= 1)) || view+=(-e "pos >= $first")
 view+=(-X -- "$in" "$index" "${regions[@]}")
 
-samtools_err=$out.samtools-messages
-trap 'rm -f -- "$samtools_err"' EXIT
+partial part "$out"
+# samtools' and gzip's messages wait here until corvane's reports are in LOG.
+samtools_err=$part.samtools
+gzip_err=$part.gzip
+partials+=("$samtools_err" "$gzip_err")
 set +e
 if ((compress)); then
-  "${view[@]}" 2>"$samtools_err" | "$corvane" 2>"$log" | gzip -c >"$out"
+  "${view[@]}" 2>"$samtools_err" | "$corvane" 2>"$log" | gzip -c 2>"$gzip_err" >"$part"
   status=("${PIPESTATUS[@]}")
 else
-  "${view[@]}" 2>"$samtools_err" | "$corvane" 2>"$log" >"$out"
+  "${view[@]}" 2>"$samtools_err" | "$corvane" 2>"$log" >"$part"
   status=("${PIPESTATUS[@]}" 0)
 fi
 set -e
 corvane_reports=$(tail -n 2 "$log")
 cat "$samtools_err" >>"$log"
+[[ ! -s $gzip_err ]] || cat "$gzip_err" >>"$log"
 
 fail() {
   echo "corvane workflow: sample $sample, $where (piece $piece): $1" | tee -a "$log" >&2
   exit 1
 }
-# corvane first: when it stops, samtools dies of the closed pipe.
+# From the writing end back: a process that stops ends the one before it
+# by the closed pipe.
+case ${status[2]} in
+  0) ;;
+  153) fail "writing $out failed: $(ended 153)" ;;
+  1) fail "gzip failed writing $out: $(cat "$gzip_err")" ;;
+  *) fail "gzip failed writing $out ($(ended "${status[2]}"))" ;;
+esac
 case ${status[1]} in
   0) ;;
-  1) fail "a record ended corvane's run (exit status 1); corvane's report:
-$corvane_reports" ;;
-  *) fail "corvane failed (exit status ${status[1]})" ;;
+  153) fail "writing $out failed: $(ended 153)" ;;
+  1)
+    if [[ $corvane_reports == *"corvane: error writing standard output: "* ]]; then
+      fail "writing $out failed: ${corvane_reports##*corvane: error writing standard output: }"
+    fi
+    fail "a record ended corvane's run (exit status 1); corvane's report:
+$corvane_reports"
+    ;;
+  *) fail "corvane failed ($(ended "${status[1]}"))" ;;
 esac
-((status[0] == 0)) || fail "samtools view failed (exit status ${status[0]}): $(cat "$samtools_err")"
-((status[2] == 0)) || fail "gzip failed (exit status ${status[2]})"
+((status[0] == 0)) || fail "samtools view failed ($(ended "${status[0]}")): $(cat "$samtools_err")"
+publish "$part" "$out"
