@@ -35,6 +35,56 @@ wrong-type|samples: {a: $bam}\nchunk_bp: lots|key chunk_bp: 'lots' is not of typ
 bad-name|samples: {a/b: $bam}|key samples: 'a/b' does not match
 EOF
 
+# Output that cannot be written, one case per line: the file size limit
+# (ulimit -f, in KiB), or a full file system (a tmpfs of that size over
+# results/, mounted in a mount namespace of the run's own); compressed or
+# not, chunk_bp, and the message (an extended regular expression). The job
+# fails, its message names the sample and the piece, and no final file is
+# left, nor a partial one.
+attempt() {
+  wf "$1" "$2"
+  local status=$?
+  find "$1/results" -name 'a.txt*' -o -name '*~partial-*' >"$1/left"
+  return $status
+}
+export -f attempt wf
+export src
+namespace=()
+if unshare -rm true 2>/dev/null; then
+  namespace=(unshare -rm)
+elif unshare -m true 2>/dev/null; then
+  namespace=(unshare -m)
+fi
+piece='sample a, [^ ]+ \(piece [0-9]+\): '
+while IFS='|' read -r what limit compress chunk message; do
+  dir=$tmp/write-$what
+  mkdir -p "$dir/results"
+  printf 'samples: {a: %s}\ncorvane: %s\nchunk_bp: %s\ncompress: %s\n' "$bam" "$corvane" "$chunk" "$compress" \
+    >"$tmp/$what.yaml"
+  case $limit in
+    ulimit*) (ulimit -f "${limit#ulimit }" && attempt "$dir" "$tmp/$what.yaml") ;;
+    *)
+      if ((${#namespace[@]} == 0)); then
+        echo "SKIP $what: no mount namespace here (unshare -m) for a small file system"
+        continue
+      fi
+      "${namespace[@]}" bash -c 'mount -t tmpfs -o "size=$1" tmpfs "$2/results" && attempt "$2" "$3"' \
+        - "${limit#tmpfs }" "$dir" "$tmp/$what.yaml"
+      ;;
+  esac
+  check "$what: status" $? 1
+  grep -qE -- "corvane workflow: $message" "$dir/stderr" ||
+    { echo "FAIL $what: no '$message' in:"; cat "$dir/stderr"; fail=1; }
+  check "$what: final and partial files" "$(cat "$dir/left")" ""
+done <<EOF
+piece-size-limit|ulimit 100|false|15000|${piece}writing results/work/a/pieces/[0-9]+\.txt failed: killed by SIGXFSZ, the file size limit \(ulimit -f\) reached$
+gzip-size-limit|ulimit 10|true|15000|${piece}writing results/work/a/pieces/[0-9]+\.txt\.gz failed: killed by SIGXFSZ
+join-size-limit|ulimit 100|false|1000|sample a: joining piece [0-9]+ into results/a\.txt failed \(killed by SIGXFSZ, the file size limit \(ulimit -f\) reached\)$
+piece-full-disk|tmpfs 150k|false|15000|${piece}writing results/work/a/pieces/[0-9]+\.txt failed: No space left on device$
+gzip-full-disk|tmpfs 16k|true|15000|${piece}gzip failed writing results/work/a/pieces/[0-9]+\.txt\.gz: gzip: stdout: No space left on device$
+join-full-disk|tmpfs 1m|false|15000|sample a: joining piece [0-9]+ into results/a\.txt failed \(exit status 1\): cat: write error: No space left on device$
+EOF
+
 # A fatal record in the middle of chr2: its MD tag ends in a lone '+'.
 samtools view -h "$bam" | awk -F '\t' -v OFS='\t' '
   !/^@/ && $3 == "chr2" && ++n == 40 {

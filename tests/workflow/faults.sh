@@ -102,17 +102,17 @@ reached() {
 }
 
 # run DIR COMPRESS [ARGS...]: starts the workflow in DIR with the slow
-# tools, in a process group of its own ($run is its id, the group's too) and
-# with SIGINT not ignored, as a shell starts a command.
+# tools, in a session and process group of its own ($run is its id, the
+# group's too) and with SIGINT handled as when a shell starts a command, not
+# ignored as in the background.
 run() {
   local dir=$1 compress=$2
   shift 2
   mkdir -p "$dir"
-  set -m
-  (cd "$dir" && PATH=$slow:$PATH TMPDIR=$tmp exec snakemake --quiet -s "$src/workflow/Snakefile" --cores 2 \
-    --configfile "$tmp/slow-$compress.yaml" --scheduler greedy "$@" 2>stderr >/dev/null) &
+  (cd "$dir" && PATH=$slow:$PATH TMPDIR=$tmp exec setsid env --default-signal=INT \
+    snakemake --quiet -s "$src/workflow/Snakefile" --cores 2 --configfile "$tmp/slow-$compress.yaml" \
+    --scheduler greedy "$@" 2>stderr >/dev/null) &
   run=$!
-  set +m
 }
 
 unlock() {

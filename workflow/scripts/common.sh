@@ -12,8 +12,8 @@
 # two attempts at one output apart: on a cluster, a job of a run that died
 # may still be writing while the rerun makes the same output.
 
-partials=()
-trap 'rm -f -- "${partials[@]}"' EXIT
+remove_on_exit=()
+trap 'rm -f -- "${remove_on_exit[@]}"' EXIT
 
 # partial VAR FINAL: VAR becomes the partial name of FINAL. What earlier
 # attempts at FINAL left is removed.
@@ -21,13 +21,20 @@ partial() {
   local -n partial_name=$1
   rm -f -- "$2"~partial-*
   partial_name=$2~partial-$HOSTNAME-$$
-  partials+=("$partial_name")
+  remove_on_exit+=("$partial_name")
 }
 
 # publish PARTIAL FINAL: PARTIAL takes the final name (a symbolic link too,
 # whatever it points to).
 publish() {
   mv -fT -- "$1" "$2"
+}
+
+# say LOG MESSAGE: MESSAGE on standard error, and at the end of LOG if it
+# can be written (it may be on the disk that is full).
+say() {
+  echo "$2" >&2
+  echo "$2" 2>/dev/null >>"$1" || true
 }
 
 # ended STATUS: how a process ended, from its exit status.

@@ -14,16 +14,16 @@ sample=$1 pieces=$2 n=$3 ext=$4 final=$5 log=$6
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 fail() {
-  echo "corvane workflow: sample $sample: $1" | tee -a "$log" >&2
+  say "$log" "corvane workflow: sample $sample: $1"
   exit 1
 }
 : >"$log"
 partial part "$final"
-{ : >"$part"; } 2>>"$log" || fail "cannot write beside $final: $(tail -n 1 "$log")"
+err=$({ : >"$part"; } 2>&1) || fail "cannot write $final: $err"
 for ((i = 0; i < n; i++)); do
-  cat -- "$pieces/$i$ext" >>"$part" 2>>"$log" ||
-    fail "joining piece $i into $final failed ($(ended $?)): $(tail -n 1 "$log")"
+  err=$(cat -- "$pieces/$i$ext" 2>&1 >>"$part") ||
+    fail "joining piece $i into $final failed ($(ended $?))${err:+: $err}"
 done
-sync -- "$part" 2>>"$log" || fail "writing $final to disk failed: $(tail -n 1 "$log")"
+err=$(sync -- "$part" 2>&1) || fail "writing $final to disk failed: $err"
 publish "$part" "$final"
 echo "joined $n pieces, $(wc -c <"$final") bytes, into $final" >>"$log"

@@ -26,5 +26,5 @@ if grep -qE 'Unsorted positions|not sorted|Chromosome blocks not continuous|NO_C
 else
   msg="samtools index failed on $in: $(tail -n 1 "$log")"
 fi
-echo "corvane workflow: sample $sample: $msg" | tee -a "$log" >&2
+say "$log" "corvane workflow: sample $sample: $msg"
 exit 1
