@@ -94,10 +94,11 @@ done
 check "1000: pieces" "$(cut -f 2 "$tmp/c1000/results/work/bam/plan.tsv" | sed -n '19,20p;34,38p;$p' | tr '\n' ' ')" \
   "{chr1}:18001- {chr2}:1-1000 {chr2}:14001- {HLA-A*01:01:01:01}:1-1000 {HLA-A*01:01:01:01}:1001- {chrEmpty} {chr3}:1-1000 * "
 
-# Pieces of 333 bases, plain.
+# Pieces of 333 bases, plain; the sample's path relative to the directory
+# snakemake runs in, not to the configuration file's.
 cat >"$tmp/c333.yaml" <<EOF
 samples:
-  bam: $in/fixture.bam
+  bam: ../in/fixture.bam
 corvane: $corvane
 chunk_bp: 333
 EOF

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # How the workflow fails. A configuration it cannot run stops it before any
-# job, with a message that names the fault. A record that ends corvane's run
-# fails its job: snakemake exits non-zero, the message names the sample and
-# the region, and the sample has no final file, not even one left from an
-# earlier run, while the other samples are done in full (compressed, here).
-# A file that is not sorted by coordinate is named, with the command that
-# sorts it.
+# job, with a message that names the fault. Output that cannot be written (a
+# full disk, a file size limit) fails its job, named with sample and piece.
+# A record that ends corvane's run fails its job: snakemake exits non-zero,
+# the message names the sample and the region, and the sample has no final
+# file, not even one left from an earlier run, while the other samples are
+# done in full (compressed, here). A file that is not sorted by coordinate
+# is named, with the command that sorts it. The failed jobs' messages come
+# again at the end of the run, after snakemake's own.
 #   failures.sh CORVANE SOURCE_DIR
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -30,6 +32,8 @@ missing-reference|samples: {c: $here/fixture.cram}\nreference: $tmp/nothing.fa\n
 no-corvane|samples: {a: $bam}\ncorvane: no-such-corvane|corvane not found: no executable no-such-corvane on PATH
 no-corvane-path|samples: {a: $bam}\ncorvane: $tmp/bin/corvane|corvane not found: no executable $tmp/bin/corvane;
 no-samples|corvane: $corvane|no samples
+misspelt-samples|sample: {a: $bam}\ncorvane: $corvane|Additional properties are not allowed ('sample' was unexpected)
+relative-input|samples: {a: in/a.bam}\ncorvane: $corvane|sample a: input file in/a.bam does not exist (in $tmp/config-relative-input, where snakemake runs
 misspelt-key|samples: {a: $bam}\nchunkbp: 5|Additional properties are not allowed ('chunkbp' was unexpected)
 wrong-type|samples: {a: $bam}\nchunk_bp: lots|key chunk_bp: 'lots' is not of type 'integer'
 bad-name|samples: {a/b: $bam}|key samples: 'a/b' does not match
@@ -118,13 +122,18 @@ gzip -dc "$runs/results/good.txt.gz" >"$tmp/good.out"
 same "runs, good" "$tmp/good.out" "$tmp/good.expected"
 check "runs: final files" "$(cd "$runs/results" && echo *.txt*)" "good.txt.gz"
 check "runs: no partial files" "$(find "$runs/results" -name '*partial*')" ""
+# The jobs' messages again at the end, the last after snakemake's own last
+# line, sample by sample.
+again=$(sed '1,/^Complete log: /d' "$runs/stderr")
+check "runs: messages again" "$(head -n 1 <<<"$again")" "corvane workflow: the run failed:"
 for message in \
   "corvane workflow: sample bad, $region (piece " \
   "a record ended corvane's run (exit status 1); corvane's report:" \
   "$qname	" \
-  "shift_md failed; didn't grab character. Exiting." \
-  "corvane workflow: sample unsorted: $tmp/unsorted.bam is not sorted by coordinate; sort it (samtools sort -o SORTED.bam $tmp/unsorted.bam)"; do
-  grep -qF -- "$message" "$runs/stderr" || { echo "FAIL runs: no '$message'"; fail=1; }
+  "shift_md failed; didn't grab character. Exiting."; do
+  grep -qF -- "$message" <<<"$again" || { echo "FAIL runs: no '$message' at the end"; fail=1; }
 done
+check "runs: the last line" "$(tail -n 1 "$runs/stderr")" \
+  "corvane workflow: sample unsorted: $tmp/unsorted.bam is not sorted by coordinate; sort it (samtools sort -o SORTED.bam $tmp/unsorted.bam) and give the sorted file for sample unsorted"
 [ $fail = 0 ] || { echo "--- snakemake's messages:"; grep -v '^Select jobs\|^Removing temporary' "$runs/stderr"; }
 exit $fail
