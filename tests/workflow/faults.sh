@@ -38,18 +38,7 @@ case \$1 in
 esac
 exec "$(command -v samtools)" "\$@"
 EOF
-cat >"$slow/corvane" <<EOF
-#!/usr/bin/env bash
-out=\$(mktemp "$tmp/corvane.XXXXXX")
-"$corvane" >"\$out"
-status=\$?
-half=\$((\$(stat -c %s "\$out") / 2))
-head -c \$half "\$out"
-sleep $pause
-tail -c +\$((half + 1)) "\$out"
-rm -f "\$out"
-exit \$status
-EOF
+slow_corvane "$slow/corvane" $pause
 cat >"$slow/cat" <<EOF
 #!/usr/bin/env bash
 sleep 0.05
