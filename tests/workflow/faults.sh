@@ -155,15 +155,15 @@ compare() {
   done < <(find "$dir/results" \( -type f -o -type l \) ! -path '*/logs/*' ! -name '*~partial-*' -printf '%P\n' 2>/dev/null)
 }
 
-# Four runs, plain and compressed by turns, each killed at four points one
-# after the other: while the plan, an index or the reference link is
-# written, while the first pieces are, while more are once a few are done,
-# and while they are joined; a last rerun then finishes. The signal changes
-# from point to point and from run to run: each of the three comes at each
-# point, and SIGKILL while pieces are written in both forms.
+# Three runs, plain, compressed, plain, each killed at four points one after
+# the other: while the plan, an index or the reference link is written,
+# while the first pieces are, while more are once a few are done, and while
+# they are joined; a last rerun then finishes. The signal changes from point
+# to point and from run to run: each of the three comes at each point, and
+# SIGKILL while pieces are written in both forms.
 signals=(KILL TERM INT)
 round=0
-for first in plan index reference index; do
+for first in plan index reference; do
   compress=$([ $((round % 2)) = 0 ] && echo false || echo true)
   dir=$tmp/run$round
   i=0
