@@ -66,7 +66,7 @@ while IFS='|' read -r what limit compress chunk message; do
   printf 'samples: {a: %s}\ncorvane: %s\nchunk_bp: %s\ncompress: %s\n' "$bam" "$corvane" "$chunk" "$compress" \
     >"$tmp/$what.yaml"
   case $limit in
-    ulimit*) (ulimit -f "${limit#ulimit }" && attempt "$dir" "$tmp/$what.yaml") ;;
+    ulimit*) (ulimit -c 0 && ulimit -f "${limit#ulimit }" && attempt "$dir" "$tmp/$what.yaml") ;;
     *)
       if ((${#namespace[@]} == 0)); then
         echo "SKIP $what: no mount namespace here (unshare -m) for a small file system"
