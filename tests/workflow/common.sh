@@ -11,6 +11,9 @@
 #                                  with CONFIG, on two cores; its standard
 #                                  error goes to DIR/stderr
 #   same WHAT GOT WANT             checks that two files are equal
+#   slow_corvane FILE SECONDS      writes FILE, a corvane that writes half its
+#                                  output, waits, then writes the rest: its
+#                                  job can be caught in the middle of writing
 corvane=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 src=$(cd "$2" && pwd)
 here=$src/tests/workflow
@@ -60,4 +63,20 @@ same() {
     cmp "$2" "$3"
     fail=1
   fi
+}
+
+slow_corvane() {
+  cat >"$1" <<EOF
+#!/usr/bin/env bash
+out=\$(mktemp "$tmp/corvane.XXXXXX")
+"$corvane" >"\$out"
+status=\$?
+half=\$((\$(stat -c %s "\$out") / 2))
+head -c \$half "\$out"
+sleep $2
+tail -c +\$((half + 1)) "\$out"
+rm -f "\$out"
+exit \$status
+EOF
+  chmod +x "$1"
 }

@@ -5,8 +5,8 @@
 # and 333 bases, which cut inside 136 and 300 of the 474 mapped reads, and
 # end and start pieces at the fixture's groups of reads with one POS
 # (chr1:1000, 1001, 2000). Plain and compressed output; a sample without
-# mapped records; indexes made when missing or stale, and nothing written
-# beside the inputs.
+# mapped records; indexes made when missing or stale; a CRAM reference
+# compressed with bgzip; and nothing written beside the inputs.
 #   exact.sh CORVANE SOURCE_DIR
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -21,6 +21,17 @@ cp "$here/fixture.bam" "$in/stale.bam"
 samtools index "$in/stale.bam"
 touch -d '1 hour ago' "$in/stale.bam.bai"
 samtools view --no-PG -b -f 4 -o "$in/empty.bam" "$in/fixture.bam"
+# The reference compressed with bgzip (BGZF blocks, written here: bgzip
+# itself may be missing), whose index has a .gzi beside the .fai.
+python3 - "$in/fixture.fa" "$in/fixture.fa.gz" <<'EOF'
+import struct, sys, zlib
+data, out = open(sys.argv[1], "rb").read(), open(sys.argv[2], "wb")
+for chunk in [data[i:i + 60000] for i in range(0, len(data), 60000)] + [b""]:
+    z = zlib.compressobj(6, zlib.DEFLATED, -15)
+    body = z.compress(chunk) + z.flush()
+    out.write(b"\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0" + struct.pack("<H", len(body) + 25)
+              + body + struct.pack("<II", zlib.crc32(chunk), len(chunk)))
+EOF
 before=$(ls -l --time-style=+%s.%N "$in")
 
 # The single runs read a copy of the reference: samtools writes its .fai
@@ -94,10 +105,11 @@ done
 check "1000: pieces" "$(cut -f 2 "$tmp/c1000/results/work/bam/plan.tsv" | sed -n '19,20p;34,38p;$p' | tr '\n' ' ')" \
   "{chr1}:18001- {chr2}:1-1000 {chr2}:14001- {HLA-A*01:01:01:01}:1-1000 {HLA-A*01:01:01:01}:1001- {chrEmpty} {chr3}:1-1000 * "
 
-# Pieces of 333 bases, plain.
+# Pieces of 333 bases, plain; the sample's path relative to the directory
+# snakemake runs in, not to the configuration file's.
 cat >"$tmp/c333.yaml" <<EOF
 samples:
-  bam: $in/fixture.bam
+  bam: ../in/fixture.bam
 corvane: $corvane
 chunk_bp: 333
 EOF
@@ -106,8 +118,22 @@ check "333: status" $? 0
 same "333" "$tmp/c333/results/bam.txt" "$tmp/bam.expected"
 check "333: pieces" "$(tail -n 1 "$tmp/c333/results/work/bam/plan.tsv" | cut -f 1)" 151
 
+# CRAM against the reference compressed with bgzip.
+cat >"$tmp/bgzf.yaml" <<EOF
+samples:
+  cram: $in/fixture.cram
+reference: $in/fixture.fa.gz
+corvane: $corvane
+EOF
+wf "$tmp/bgzf" "$tmp/bgzf.yaml"
+check "bgzip reference: status" $? 0
+same "bgzip reference" "$tmp/bgzf/results/cram.txt" "$tmp/cram.expected"
+check "bgzip reference: index" "$(cd "$tmp/bgzf/results/work/reference" && echo *)" \
+  "fixture.fa.gz fixture.fa.gz.fai fixture.fa.gz.gzi"
+check "nothing written beside the inputs" "$(ls -l --time-style=+%s.%N "$in")" "$before"
+
 if [ $fail != 0 ]; then
-  for d in "$repo" "$tmp/c1000" "$tmp/c333"; do
+  for d in "$repo" "$tmp/c1000" "$tmp/c333" "$tmp/bgzf"; do
     echo "--- snakemake in $d, the end of its messages:"
     tail -n 30 "$d/stderr"
   done

@@ -48,11 +48,20 @@ def fresh_index(path, fmt):
     return None
 
 
+def cwd_note(path):
+    """Where a relative path was looked for, for messages. As Snakemake's
+    own, the configuration's paths are taken from the directory it runs in,
+    not from the configuration file's."""
+    if os.path.isabs(path):
+        return ""
+    return f" (in {os.getcwd()}, where snakemake runs: relative paths are taken from there)"
+
+
 problems = []
 FORMAT = {}
 for name, path in SAMPLES.items():
     if not os.path.isfile(path):
-        problems.append(f"sample {name}: input file {path} does not exist")
+        problems.append(f"sample {name}: input file {path} does not exist{cwd_note(path)}")
         continue
     try:
         FORMAT[name] = file_format(path)
@@ -69,13 +78,13 @@ if CRAMS and not REFERENCE:
         f"CRAM sample(s) {', '.join(CRAMS)}: set `reference` to the FASTA they were compressed against"
     )
 if REFERENCE and not os.path.isfile(REFERENCE):
-    problems.append(f"reference {REFERENCE} does not exist")
+    problems.append(f"reference {REFERENCE} does not exist{cwd_note(REFERENCE)}")
 
 CORVANE = shutil.which(config["corvane"])
 if CORVANE is None:
-    where = "" if os.sep in config["corvane"] else " on PATH"
+    looked = cwd_note(config["corvane"]) if os.sep in config["corvane"] else " on PATH"
     problems.append(
-        f"corvane not found: no executable {config['corvane']}{where}; install it "
+        f"corvane not found: no executable {config['corvane']}{looked}; install it "
         "(README.md, Install) or set `corvane` to its path"
     )
 else:

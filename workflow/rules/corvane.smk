@@ -55,10 +55,12 @@ if REFERENCE_LINK:
             fai=f"{REFERENCE_LINK}.fai",
         log:
             f"{LOGS}/reference.log",
+        params:
+            script=f"{workflow.basedir}/scripts/reference.sh",
         conda:
             "../envs/samtools.yaml"
         shell:
-            "(ln -sfn {input:q} {output.link:q} && samtools faidx {output.link:q}) 2> {log:q}"
+            "bash {params.script:q} {input:q} {output.link:q} {output.fai:q} 2> {log:q}"
 
 
 rule slice:
@@ -96,8 +98,8 @@ rule gather:
         pieces=f"{WORK}/{{sample}}/pieces",
         n=lambda wildcards, input: len(input),
         ext=EXT,
-        partial=f"{WORK}/{{sample}}/gather.partial",
     conda:
         "../envs/coreutils.yaml"
     shell:
-        "bash {params.script:q} {params.pieces:q} {params.n} {params.ext} {params.partial:q} {output:q} > {log:q} 2>&1"
+        "bash {params.script:q} {wildcards.sample:q} {params.pieces:q} {params.n} {params.ext}"
+        " {output:q} {log:q}"

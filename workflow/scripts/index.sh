@@ -7,10 +7,13 @@
 #   index.sh SAMPLE INPUT INDEX THREADS LOG
 set -euo pipefail
 sample=$1 in=$2 index=$3 threads=$4 log=$5
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 csi=()
 [[ $index == *.csi ]] && csi=(-c)
-if samtools index "${csi[@]}" -@ "$((threads - 1))" -o "$index" -- "$in" 2>"$log"; then
+partial part "$index"
+if samtools index "${csi[@]}" -@ "$((threads - 1))" -o "$part" -- "$in" 2>"$log"; then
+  publish "$part" "$index"
   exit 0
 fi
 if grep -qE 'Unsorted positions|not sorted|Chromosome blocks not continuous|NO_COOR reads not in a single block' "$log"; then
@@ -23,5 +26,5 @@ if grep -qE 'Unsorted positions|not sorted|Chromosome blocks not continuous|NO_C
 else
   msg="samtools index failed on $in: $(tail -n 1 "$log")"
 fi
-echo "corvane workflow: sample $sample: $msg" | tee -a "$log" >&2
+say "$log" "corvane workflow: sample $sample: $msg"
 exit 1

@@ -20,8 +20,10 @@
 # sample is being redone, so it would no longer match.
 set -euo pipefail
 in=$1 chunk=$2 plan=$3 stale=$4
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 rm -f -- "$stale"
+partial part "$plan"
 samtools view -H -- "$in" | awk -v chunk="$chunk" '
   BEGIN { FS = "\t"; piece = 0; packed = 0; rows = 0 }
   $1 == "@SQ" {
@@ -50,4 +52,5 @@ samtools view -H -- "$in" | awk -v chunk="$chunk" '
   END {
     if (rows) piece++
     printf "%d\t*\t0\tmapped records without a reference sequence\n", piece
-  }' > "$plan"
+  }' >"$part"
+publish "$part" "$plan"

@@ -6,9 +6,10 @@
 #
 # The piece's regions come from PLAN (plan.sh), not from the command line:
 # a piece of many short sequences would not fit on it. WHERE names them in
-# messages. corvane's reports go to LOG, then samtools' messages.
+# messages. corvane's reports go to LOG, then samtools' and gzip's messages.
 set -euo pipefail
 sample=$1 piece=$2 where=$3 plan=$4 in=$5 index=$6 ref=$7 corvane=$8 compress=$9 out=${10} log=${11}
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 regions=()
 first=0
@@ -19,7 +20,7 @@ while IFS=$'\t' read -r p region from _; do
   fi
 done <"$plan"
 if ((${#regions[@]} == 0)); then
-  echo "corvane workflow: sample $sample: no piece $piece in $plan" | tee "$log" >&2
+  say "$log" "corvane workflow: sample $sample: no piece $piece in $plan"
   exit 1
 fi
 
@@ -30,30 +31,53 @@ view=(samtools view -F 4)
 ((first <= 1)) || view+=(-e "pos >= $first")
 view+=(-X -- "$in" "$index" "${regions[@]}")
 
-samtools_err=$out.samtools-messages
-trap 'rm -f -- "$samtools_err"' EXIT
+partial part "$out"
+# corvane's reports go to LOG as they come, their last lines kept aside for
+# the message (LOG may be on the disk that is full); samtools' and gzip's
+# messages wait until the reports are in.
+report=$(mktemp)
+samtools_err=$(mktemp)
+gzip_err=$(mktemp)
+remove_on_exit+=("$report" "$samtools_err" "$gzip_err")
+: >"$log"
 set +e
-if ((compress)); then
-  "${view[@]}" 2>"$samtools_err" | "$corvane" 2>"$log" | gzip -c >"$out"
-  status=("${PIPESTATUS[@]}")
-else
-  "${view[@]}" 2>"$samtools_err" | "$corvane" 2>"$log" >"$out"
-  status=("${PIPESTATUS[@]}" 0)
-fi
+{
+  if ((compress)); then
+    "${view[@]}" 2>"$samtools_err" | "$corvane" 2>&3 | gzip -c 2>"$gzip_err" >"$part"
+    status=("${PIPESTATUS[@]}")
+  else
+    "${view[@]}" 2>"$samtools_err" | "$corvane" 2>&3 >"$part"
+    status=("${PIPESTATUS[@]}" 0)
+  fi
+} 3> >(tee -a -- "$log" 2>/dev/null | tail -n 2 >"$report")
+wait $!
 set -e
-corvane_reports=$(tail -n 2 "$log")
-cat "$samtools_err" >>"$log"
+corvane_reports=$(<"$report")
+cat -- "$samtools_err" "$gzip_err" >>"$log" 2>/dev/null || true
 
 fail() {
-  echo "corvane workflow: sample $sample, $where (piece $piece): $1" | tee -a "$log" >&2
+  say "$log" "corvane workflow: sample $sample, $where (piece $piece): $1"
   exit 1
 }
-# corvane first: when it stops, samtools dies of the closed pipe.
+# From the writing end back: a process that stops ends the one before it
+# by the closed pipe.
+case ${status[2]} in
+  0) ;;
+  153) fail "writing $out failed: $(ended 153)" ;;
+  1) fail "gzip failed writing $out: $(sed '/^$/d' "$gzip_err")" ;;
+  *) fail "gzip failed writing $out ($(ended "${status[2]}"))" ;;
+esac
 case ${status[1]} in
   0) ;;
-  1) fail "a record ended corvane's run (exit status 1); corvane's report:
-$corvane_reports" ;;
-  *) fail "corvane failed (exit status ${status[1]})" ;;
+  153) fail "writing $out failed: $(ended 153)" ;;
+  1)
+    if [[ $corvane_reports == *"corvane: error writing standard output: "* ]]; then
+      fail "writing $out failed: ${corvane_reports##*corvane: error writing standard output: }"
+    fi
+    fail "a record ended corvane's run (exit status 1); corvane's report:
+$corvane_reports"
+    ;;
+  *) fail "corvane failed ($(ended "${status[1]}"))" ;;
 esac
-((status[0] == 0)) || fail "samtools view failed (exit status ${status[0]}): $(cat "$samtools_err")"
-((status[2] == 0)) || fail "gzip failed (exit status ${status[2]})"
+((status[0] == 0)) || fail "samtools view failed ($(ended "${status[0]}")): $(cat "$samtools_err")"
+publish "$part" "$out"
