@@ -14,6 +14,11 @@ set -uo pipefail
 
 bam=$here/fixture.bam
 printf 'not\ta\tBAM\n' >"$tmp/text.sam"
+# A corvane built without htslib, as far as the workflow can tell.
+mkdir "$tmp/text-only"
+printf '#!/bin/sh\necho "corvane: error reading standard input: BAM input needs corvane built with htslib" >&2\nexit 1\n' \
+  >"$tmp/text-only/corvane"
+chmod +x "$tmp/text-only/corvane"
 
 # Configuration faults, one per line: what the file says, and a piece of the
 # message.
@@ -31,6 +36,7 @@ cram-no-reference|samples: {a: $bam, c: $here/fixture.cram}\ncorvane: $corvane|C
 missing-reference|samples: {c: $here/fixture.cram}\nreference: $tmp/nothing.fa\ncorvane: $corvane|reference $tmp/nothing.fa does not exist
 no-corvane|samples: {a: $bam}\ncorvane: no-such-corvane|corvane not found: no executable no-such-corvane on PATH
 no-corvane-path|samples: {a: $bam}\ncorvane: $tmp/bin/corvane|corvane not found: no executable $tmp/bin/corvane;
+text-only-corvane|samples: {a: $bam}\ncorvane: $tmp/text-only/corvane|corvane $tmp/text-only/corvane reads no BAM (corvane: error reading standard input: BAM input needs corvane built with htslib): build it with htslib
 no-samples|corvane: $corvane|no samples
 misspelt-samples|sample: {a: $bam}\ncorvane: $corvane|Additional properties are not allowed ('sample' was unexpected)
 relative-input|samples: {a: in/a.bam}\ncorvane: $corvane|sample a: input file in/a.bam does not exist (in $tmp/config-relative-input, where snakemake runs

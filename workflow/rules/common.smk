@@ -90,6 +90,20 @@ if CORVANE is None:
 else:
     # Jobs run it from any directory, and on a cluster in another shell.
     CORVANE = os.path.abspath(CORVANE)
+    # The jobs pass it BAM: an empty BAM (the magic, no header text, no
+    # sequences) tells a build without htslib.
+    try:
+        reads_bam = subprocess.run(
+            [CORVANE], input=b"BAM\1" + bytes(8), capture_output=True, timeout=60
+        )
+    except (OSError, subprocess.TimeoutExpired) as e:
+        problems.append(f"corvane {CORVANE} cannot be run: {e}")
+    else:
+        if reads_bam.returncode != 0:
+            said = reads_bam.stderr.decode(errors="replace").strip()
+            problems.append(
+                f"corvane {CORVANE} reads no BAM ({said}): build it with htslib (README.md, Install)"
+            )
 if not workflow.use_conda:
     # Filter expressions, index -o and view -X: samtools 1.16 has them all.
     try:

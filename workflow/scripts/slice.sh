@@ -24,7 +24,9 @@ if ((${#regions[@]} == 0)); then
   exit 1
 fi
 
-view=(samtools view -F 4)
+# Uncompressed BAM through the pipe: samtools need not print the records as
+# text, nor corvane parse them back.
+view=(samtools view -u -F 4)
 [[ $ref == - ]] || view+=(-T "$ref")
 # Records that begin before the piece belong to the piece before. A piece
 # that starts inside a sequence has that one region only.
@@ -73,6 +75,9 @@ case ${status[1]} in
   1)
     if [[ $corvane_reports == *"corvane: error writing standard output: "* ]]; then
       fail "writing $out failed: ${corvane_reports##*corvane: error writing standard output: }"
+    fi
+    if [[ $corvane_reports == *"corvane: error reading standard input: "* ]]; then
+      fail "corvane could not read what samtools view gave it: ${corvane_reports##*corvane: error reading standard input: }"
     fi
     fail "a record ended corvane's run (exit status 1); corvane's report:
 $corvane_reports"
