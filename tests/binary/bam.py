@@ -12,6 +12,7 @@ white space into a read name, an empty reference name, a quality byte of
     bam(header, records, block=0xff00, eof=True)
                                  the whole stream, BGZF-compressed
     raw(header, records)         the same bytes without BGZF
+    flag(record), tid(record)    FLAG and the reference index of a record
 
 Names, keys and string values are bytes (str is encoded as Latin-1).
 """
@@ -120,6 +121,16 @@ def record(qname=b"r", flag=0, tid=0, pos=0, mapq=60, cigar="4M", mtid=-1, mpos=
         b"".join(_bytes(t) for t in tags),
     ])
     return struct.pack("<i", len(body)) + body
+
+
+def flag(record_bytes):
+    """The FLAG of a record() value."""
+    return struct.unpack_from("<H", record_bytes, 18)[0]
+
+
+def tid(record_bytes):
+    """The reference sequence index of a record() value."""
+    return struct.unpack_from("<i", record_bytes, 4)[0]
 
 
 def raw(header_bytes, records):
