@@ -15,16 +15,20 @@ no hang. The files are made here, from fixed seeds:
 
   golden    the whole-program cases, with @SQ lines for the names they use
             (and, where samtools rejects records, the case without them)
-  random    records of the model test's generator that samtools takes
-  real      the real-aligner fixture and its reference
+  random    records of the model test's generator that samtools takes, and
+            records drawn field by field with the odd byte SAM text cannot
+            hold as one field
+  real      the real-aligner fixture and its reference, also in other CRAM
+            versions and layouts and other BGZF blockings
   long      noisy reads of more than 65,535 CIGAR operations (a CG tag in
             BAM)
   odd       BAM written field by field: what SAM text cannot say, or says
-            as other fields
+            as other fields; and damaged records, which need only end
+            cleanly
 
-each as BAM (and BGZF blocks of odd sizes, or none) and as CRAM against a
-reference of random bases that REF_PATH finds locally (never the network).
-Compressed SAM: gzip and BGZF of golden, random and real text.
+each as BAM and as CRAM against a reference of random bases that REF_PATH
+finds locally (never the network). Compressed SAM: gzip and BGZF of golden,
+random and real text, whole, in members or in blocks of a few bytes.
 """
 
 import argparse
@@ -590,6 +594,9 @@ def long_reads(t):
         assert len(ops) > 65535, len(ops)
     sam = b"@SQ\tSN:chrL\tLN:%d\n" % length + b"\n".join(lines) + b"\n"
     t.from_sam("long", "long", sam, fasta)
+    # Compressed too: BGZF of some thirty blocks, decompressed on threads.
+    t.check_compressed("long.sam.bgz", bgzf.compress(sam), sam)
+    t.check_compressed("long.sam.gz", gzip.compress(sam, mtime=0), sam)
 
 
 # -- odd records, field by field ---------------------------------------------------
