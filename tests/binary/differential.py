@@ -188,7 +188,7 @@ class Differential:
         if rc is None:
             how = "hangs"
         elif rc not in (0, 1) or b"Sanitizer" in err or b"runtime error" in err:
-            how = "crashes (status %s): %r" % (rc, err[-300:])
+            how = "crashes or trips a sanitizer (status %s): %r" % (rc, err[-300:])
         elif len(ours) > 1 or (ours and lines[-1] != ours[0]) or any(
                 line.startswith(b"corvane:") and line not in ours for line in lines):
             how = "writes more than one last error line: %r" % ours
