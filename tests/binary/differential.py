@@ -182,7 +182,7 @@ class Differential:
             self.records += text.count(b"\n")
 
     def check_clean_end(self, label, said):
-        out, err, rc = self.run([self.corvane], stdin_path=self.path(label))
+        _, err, rc = self.run([self.corvane], stdin_path=self.path(label))
         lines = err.split(b"\n")[:-1] if err.endswith(b"\n") else err.split(b"\n")
         ours = [line for line in lines if line.startswith(ERROR_PREFIX)]
         if rc is None:
@@ -594,7 +594,7 @@ def long_reads(t):
         assert len(ops) > 65535, len(ops)
     sam = b"@SQ\tSN:chrL\tLN:%d\n" % length + b"\n".join(lines) + b"\n"
     t.from_sam("long", "long", sam, fasta)
-    # Compressed too: BGZF of some thirty blocks, decompressed on threads.
+    # Compressed too: BGZF of some twenty-five blocks, decompressed on threads.
     t.check_compressed("long.sam.bgz", bgzf.compress(sam), sam)
     t.check_compressed("long.sam.gz", gzip.compress(sam, mtime=0), sam)
 
