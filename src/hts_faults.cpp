@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "whole_blocks.hpp"
+
 namespace corvane {
 namespace {
 
@@ -38,6 +40,7 @@ std::string bgzf_fault(const BGZF* z, const HtsMessages& messages) {
 
 std::string bgzf_end_fault(const BGZF* z, const HtsMessages& messages) {
   std::string why = bgzf_fault(z, messages);
+  if (why.empty()) why = whole_blocks_fault(z->fp);
   if (!why.empty()) return why;
   // Decompressing ahead, htslib marks every end as the end-of-file block.
   const bool marked = z->mt == nullptr ? z->last_block_eof : !messages.saw(kNoEofBlock);

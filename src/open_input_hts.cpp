@@ -14,6 +14,7 @@
 #include "hts_messages.hpp"
 #include "open_input.hpp"
 #include "text_reader.hpp"
+#include "whole_blocks.hpp"
 
 namespace corvane {
 namespace {
@@ -102,7 +103,7 @@ class SourcedTextReader : public RecordSource {
 }  // namespace
 
 std::unique_ptr<RecordSource> open_input(int fd, Output& output) {
-  Stream file(hdopen(fd, "r"));
+  Stream file(open_whole_blocks(fd));
   if (file == nullptr) throw ReadError{errno, {}};
   // Byte by byte while the bytes so far could begin a signature: a read of
   // more than the first one waits only when they do.
