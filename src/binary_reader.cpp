@@ -24,6 +24,7 @@
 #include "lay_out.hpp"
 #include "split_fields.hpp"
 #include "text_reader.hpp"
+#include "whole_blocks.hpp"
 
 namespace corvane {
 namespace {
@@ -250,6 +251,13 @@ class BinaryReader final : public RecordSource {
   [[noreturn]] void fail(std::string reason);
   [[noreturn]] void fail_read(int status);
   void check_end();
+  // Whether nothing is left of the input after a failed read.
+  bool at_end();
+  // Why the BGZF blocks ended early, for a read that failed at the end of
+  // the input, or "".
+  std::string cut_block_fault() const {
+    return file_->format.format == cram ? "" : whole_blocks_fault(file_->fp.bgzf->fp);
+  }
   // Why the stream's BGZF blocks could not be read, or "" when they could.
   std::string bgzf_fault() const {
     return file_->format.format == cram ? "" : corvane::bgzf_fault(file_->fp.bgzf, messages_);
@@ -285,6 +293,7 @@ BinaryReader::BinaryReader(hFILE* file, int threads) : messages_(bgzf_watched())
   header_.reset(sam_hdr_read(file_.get()));
   if (header_ == nullptr) {
     std::string why = bgzf_fault();
+    if (why.empty() && at_end()) why = cut_block_fault();
     if (why.empty()) {
       why = std::string("the ") + format() + " header is damaged or cut short";
     }
@@ -339,12 +348,36 @@ std::string BinaryReader::cram_reference_fault() const {
          ": set REF_PATH to find it, or decode with samtools view -T REF.fa FILE | corvane";
 }
 
+bool BinaryReader::at_end() {
+  char c;
+  if (file_->format.format == cram) return hread(cram_fd_get_fp(file_->fp.cram), &c, 1) == 0;
+  return bgzf_read(file_->fp.bgzf, &c, 1) == 0;
+}
+
 void BinaryReader::fail_read(int status) {
   std::string why = bgzf_fault();
-  if (why.empty() && file_->format.format == cram) why = cram_reference_fault();
+  if (why.empty() && file_->format.format == cram) {
+    why = cram_reference_fault();
+    if (why.empty()) {
+      why = status == -2 ? std::string("the input ends inside a record: it is truncated")
+                         : std::string("a ") + format() + " record is damaged";
+    }
+  }
   if (why.empty()) {
-    why = status == -2 ? std::string("the input ends inside a record: it is truncated")
-                       : std::string("a ") + format() + " record is damaged";
+    // A record that the input ends inside was cut short, whatever its
+    // fields claim; but htslib reads the whole of a record before it finds
+    // its reference sequence missing from the header, or its CIGAR and SEQ
+    // of different lengths.
+    const bam1_core_t& c = record_->core;
+    const bool unknown_reference =
+        status == -3 && (c.tid < -1 || c.tid >= targets_ || c.mtid < -1 || c.mtid >= targets_);
+    const bool lengths_differ = !messages_.find("CIGAR and query sequence lengths differ").empty();
+    if (!unknown_reference && !lengths_differ && at_end()) {
+      why = cut_block_fault();
+      if (why.empty()) why = "the input ends inside a BAM record: it is truncated";
+    } else {
+      why = "a BAM record is damaged";
+    }
   }
   fail(why);
 }
