@@ -307,9 +307,11 @@ BinaryReader::BinaryReader(hFILE* file, int threads) : messages_(bgzf_watched())
   }
   // Threads only after the header: reading it, htslib 1.16 looks for the
   // end-of-file block, which on a pipe whose blocks are being decompressed
-  // ahead can wait forever.
+  // ahead can wait forever. None for CRAM: decoding containers ahead,
+  // htslib 1.16 takes an input cut between two containers for a clean end,
+  // and one cut inside a container loses the containers decoded before it.
   const bool bgzf_blocks = file_->format.compression == bgzf;
-  if (threads > 0 && (bgzf_blocks || file_->format.format == cram)) {
+  if (threads > 0 && bgzf_blocks) {
     hts_set_threads(file_.get(), threads);
   }
   record_.reset(bam_init1());
