@@ -285,10 +285,14 @@ class BinaryReader final : public RecordSource {
 };
 
 BinaryReader::BinaryReader(hFILE* file, int threads) : messages_(bgzf_watched()) {
+  // htslib reads a CRAM's header as it opens it.
+  char magic[4];
+  const bool is_cram = hpeek(file, magic, 4) == 4 && std::memcmp(magic, "CRAM", 4) == 0;
   file_.reset(hts_hopen(file, "-", "r"));
   if (file_ == nullptr) {
     hclose_abruptly(file);
-    fail("the input cannot be opened as BAM or CRAM");
+    fail(is_cram ? "the CRAM header is damaged or cut short"
+                 : "the input cannot be opened as BAM or CRAM");
   }
   header_.reset(sam_hdr_read(file_.get()));
   if (header_ == nullptr) {
@@ -361,8 +365,8 @@ void BinaryReader::fail_read(int status) {
   if (why.empty() && file_->format.format == cram) {
     why = cram_reference_fault();
     if (why.empty()) {
-      why = status == -2 ? std::string("the input ends inside a record: it is truncated")
-                         : std::string("a ") + format() + " record is damaged";
+      why = at_end() ? "the input ends inside a CRAM container: it is truncated"
+                     : "a CRAM container is damaged";
     }
   }
   if (why.empty()) {
