@@ -71,7 +71,10 @@ class CompressedSource : public ByteSource {
   }
 
   std::size_t read(char* p, std::size_t n) override {
-    const ssize_t got = bgzf_read(z_.get(), p, n);
+    // No further than the block at hand, so that a fault in the next one
+    // does not take with it the bytes before it.
+    const auto left = static_cast<std::size_t>(z_->block_length - z_->block_offset);
+    const ssize_t got = bgzf_read(z_.get(), p, left > 0 ? std::min(n, left) : 1);
     if (got < 0) {
       const std::string why = bgzf_fault(z_.get(), messages_);
       throw ReadError{0, why.empty() ? "the compressed input cannot be read" : why};
