@@ -25,7 +25,9 @@ std::vector<std::string> bgzf_watched() {
 std::string bgzf_fault(const BGZF* z, const HtsMessages& messages) {
   if (z == nullptr || z->errcode == 0) return "";
   const std::string block = z->is_gzip ? "a gzip block" : "a BGZF block";
-  if ((z->errcode & BGZF_ERR_CRC) || messages.saw(kCrcMismatch)) {
+  // zlib checks a gzip member's CRC itself, and says so.
+  if ((z->errcode & BGZF_ERR_CRC) || messages.saw(kCrcMismatch) ||
+      (z->is_gzip && !messages.find("incorrect data check").empty())) {
     return block + " is damaged: its CRC does not match its data";
   }
   if (z->errcode & BGZF_ERR_IO) {
