@@ -25,6 +25,7 @@
 #include "split_fields.hpp"
 #include "text_reader.hpp"
 #include "unpack_bases.hpp"
+#include "whole_blocks.hpp"
 
 namespace corvane {
 namespace {
@@ -211,6 +212,13 @@ class BinaryReader final : public RecordSource {
   [[noreturn]] void fail(std::string reason);
   [[noreturn]] void fail_read(int status);
   void check_end();
+  // Whether nothing is left of the input after a failed read.
+  bool at_end();
+  // Why the BGZF blocks ended early, for a read that failed at the end of
+  // the input, or "".
+  std::string cut_block_fault() const {
+    return file_->format.format == cram ? "" : whole_blocks_fault(file_->fp.bgzf->fp);
+  }
   // Why the stream's BGZF blocks could not be read, or "" when they could.
   std::string bgzf_fault() const {
     return file_->format.format == cram ? "" : corvane::bgzf_fault(file_->fp.bgzf, messages_);
@@ -238,14 +246,19 @@ class BinaryReader final : public RecordSource {
 };
 
 BinaryReader::BinaryReader(hFILE* file, int threads) : messages_(bgzf_watched()) {
+  // htslib reads a CRAM's header as it opens it.
+  char magic[4];
+  const bool is_cram = hpeek(file, magic, 4) == 4 && std::memcmp(magic, "CRAM", 4) == 0;
   file_.reset(hts_hopen(file, "-", "r"));
   if (file_ == nullptr) {
     hclose_abruptly(file);
-    fail("the input cannot be opened as BAM or CRAM");
+    fail(is_cram ? "the CRAM header is damaged or cut short"
+                 : "the input cannot be opened as BAM or CRAM");
   }
   header_.reset(sam_hdr_read(file_.get()));
   if (header_ == nullptr) {
     std::string why = bgzf_fault();
+    if (why.empty() && at_end()) why = cut_block_fault();
     if (why.empty()) {
       why = std::string("the ") + format() + " header is damaged or cut short";
     }
@@ -302,12 +315,36 @@ std::string BinaryReader::cram_reference_fault() const {
          ": set REF_PATH to find it, or decode with samtools view -T REF.fa FILE | corvane";
 }
 
+bool BinaryReader::at_end() {
+  char c;
+  if (file_->format.format == cram) return hread(cram_fd_get_fp(file_->fp.cram), &c, 1) == 0;
+  return bgzf_read(file_->fp.bgzf, &c, 1) == 0;
+}
+
 void BinaryReader::fail_read(int status) {
   std::string why = bgzf_fault();
-  if (why.empty() && file_->format.format == cram) why = cram_reference_fault();
+  if (why.empty() && file_->format.format == cram) {
+    why = cram_reference_fault();
+    if (why.empty()) {
+      why = at_end() ? "the input ends inside a CRAM container: it is truncated"
+                     : "a CRAM container is damaged";
+    }
+  }
   if (why.empty()) {
-    why = status == -2 ? std::string("the input ends inside a record: it is truncated")
-                       : std::string("a ") + format() + " record is damaged";
+    // A record that the input ends inside was cut short, whatever its
+    // fields claim; but htslib reads the whole of a record before it finds
+    // its reference sequence missing from the header, or its CIGAR and SEQ
+    // of different lengths.
+    const bam1_core_t& c = record_->core;
+    const bool unknown_reference =
+        status == -3 && (c.tid < -1 || c.tid >= targets_ || c.mtid < -1 || c.mtid >= targets_);
+    const bool lengths_differ = !messages_.find("CIGAR and query sequence lengths differ").empty();
+    if (!unknown_reference && !lengths_differ && at_end()) {
+      why = cut_block_fault();
+      if (why.empty()) why = "the input ends inside a BAM record: it is truncated";
+    } else {
+      why = "a BAM record is damaged";
+    }
   }
   fail(why);
 }

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "whole_blocks.hpp"
+
 namespace corvane {
 namespace {
 
@@ -23,7 +25,9 @@ std::vector<std::string> bgzf_watched() {
 std::string bgzf_fault(const BGZF* z, const HtsMessages& messages) {
   if (z == nullptr || z->errcode == 0) return "";
   const std::string block = z->is_gzip ? "a gzip block" : "a BGZF block";
-  if ((z->errcode & BGZF_ERR_CRC) || messages.saw(kCrcMismatch)) {
+  // zlib checks a gzip member's CRC itself, and says so.
+  if ((z->errcode & BGZF_ERR_CRC) || messages.saw(kCrcMismatch) ||
+      (z->is_gzip && !messages.find("incorrect data check").empty())) {
     return block + " is damaged: its CRC does not match its data";
   }
   if (z->errcode & BGZF_ERR_IO) {
@@ -38,6 +42,7 @@ std::string bgzf_fault(const BGZF* z, const HtsMessages& messages) {
 
 std::string bgzf_end_fault(const BGZF* z, const HtsMessages& messages) {
   std::string why = bgzf_fault(z, messages);
+  if (why.empty()) why = whole_blocks_fault(z->fp);
   if (!why.empty()) return why;
   // Decompressing ahead, htslib marks every end as the end-of-file block.
   const bool marked = z->mt == nullptr ? z->last_block_eof : !messages.saw(kNoEofBlock);

@@ -14,6 +14,7 @@
 #include "hts_messages.hpp"
 #include "open_input.hpp"
 #include "text_reader.hpp"
+#include "whole_blocks.hpp"
 
 namespace corvane {
 namespace {
@@ -70,7 +71,10 @@ class CompressedSource : public ByteSource {
   }
 
   std::size_t read(char* p, std::size_t n) override {
-    const ssize_t got = bgzf_read(z_.get(), p, n);
+    // No further than the block at hand, so that a fault in the next one
+    // does not take with it the bytes before it.
+    const auto left = static_cast<std::size_t>(z_->block_length - z_->block_offset);
+    const ssize_t got = bgzf_read(z_.get(), p, left > 0 ? std::min(n, left) : 1);
     if (got < 0) {
       const std::string why = bgzf_fault(z_.get(), messages_);
       throw ReadError{0, why.empty() ? "the compressed input cannot be read" : why};
@@ -102,7 +106,7 @@ class SourcedTextReader : public RecordSource {
 }  // namespace
 
 std::unique_ptr<RecordSource> open_input(int fd, Output& output) {
-  Stream file(hdopen(fd, "r"));
+  Stream file(open_whole_blocks(fd));
   if (file == nullptr) throw ReadError{errno, {}};
   // Byte by byte while the bytes so far could begin a signature: a read of
   // more than the first one waits only when they do.
