@@ -62,11 +62,14 @@ class Writer {
     *at_++ = c;
     return *this;
   }
-  Writer& number(std::int64_t v) {
-    // Most are short: CIGAR counts, FLAG, MAPQ, a TLEN of 0.
-    if (v >= 0 && v < 100) {
-      if (v >= 10) *at_++ = static_cast<char>('0' + v / 10);
-      *at_++ = static_cast<char>('0' + v % 10);
+  // Most are short, CIGAR counts, FLAG, MAPQ, a TLEN of 0, and go without
+  // a call.
+  [[gnu::always_inline]] Writer& number(std::int64_t v) {
+    if (v >= 0 && v < 1000) {
+      const auto u = static_cast<unsigned>(v);
+      if (u >= 100) *at_++ = static_cast<char>('0' + u / 100);
+      if (u >= 10) *at_++ = static_cast<char>('0' + u / 10 % 10);
+      *at_++ = static_cast<char>('0' + u % 10);
       return *this;
     }
     at_ = std::to_chars(at_, at_ + kNumberBytes, v).ptr;
@@ -80,24 +83,27 @@ class Writer {
   char* at_;
 };
 
-// The highest of n quality values.
-std::uint8_t highest(const std::uint8_t* q, std::size_t n) {
-  std::uint8_t top = 0;
+// Whether any of n quality values is 232 or more.
+bool any_high(const std::uint8_t* q, std::size_t n) {
+  constexpr std::uint8_t kHigh = 232;
 #if defined(__SSE2__)
   __m128i tops = _mm_setzero_si128();
   std::size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     tops = _mm_max_epu8(tops, _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i)));
   }
-  alignas(16) std::uint8_t lanes[16] = {};
-  std::memcpy(lanes, q + i, n - i);
-  tops = _mm_max_epu8(tops, _mm_load_si128(reinterpret_cast<const __m128i*>(lanes)));
-  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), tops);
-  for (const std::uint8_t lane : lanes) top = std::max(top, lane);
+  for (; i < n; ++i) {
+    if (q[i] >= kHigh) return true;
+  }
+  // A lane at kHigh or more stays itself under the maximum with kHigh.
+  const __m128i high = _mm_set1_epi8(static_cast<char>(kHigh));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(tops, high), tops)) != 0;
 #else
-  for (std::size_t i = 0; i < n; ++i) top = std::max(top, q[i]);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (q[i] >= kHigh) return true;
+  }
+  return false;
 #endif
-  return top;
 }
 
 std::uint32_t le32(const std::uint8_t* p) {
@@ -233,7 +239,9 @@ class BinaryReader final : public RecordSource {
   std::unique_ptr<sam_hdr_t, FreeHeader> header_;
   std::unique_ptr<bam1_t, FreeRecord> record_;
   std::int32_t targets_ = 0;
-  // Per reference sequence: its name would not stand as one field of text.
+  // Per reference sequence: its name, and whether the name would not stand
+  // as one field of text.
+  std::vector<std::string_view> names_;
   std::vector<bool> odd_name_;
 
   LineRecords lines_;
@@ -265,10 +273,12 @@ BinaryReader::BinaryReader(hFILE* file, int threads) : messages_(bgzf_watched())
     fail(why);
   }
   targets_ = sam_hdr_nref(header_.get());
+  names_.resize(static_cast<std::size_t>(targets_));
   odd_name_.resize(static_cast<std::size_t>(targets_));
   for (std::int32_t tid = 0; tid < targets_; ++tid) {
     const char* name = sam_hdr_tid2name(header_.get(), tid);
-    odd_name_[tid] = name == nullptr || *name == '\0' || has_space(name);
+    if (name != nullptr) names_[tid] = name;
+    odd_name_[tid] = names_[tid].empty() || has_space(names_[tid]);
   }
   // Threads only after the header: reading it, htslib 1.16 looks for the
   // end-of-file block, which on a pipe whose blocks are being decompressed
@@ -418,8 +428,8 @@ BinaryReader::Taken BinaryReader::take(Record& record) {
   const std::uint8_t* qual = bam_get_qual(b);
   if (c.l_qseq > 0 && qual[0] != 0xff) {
     // A quality of 232 to 236 or 255 is written as a white-space byte. Real
-    // ones stay far below, which the highest tells at once.
-    if (highest(qual, static_cast<std::size_t>(c.l_qseq)) >= 232) {
+    // ones stay far below, which tells at once.
+    if (any_high(qual, static_cast<std::size_t>(c.l_qseq))) {
       for (std::int32_t i = 0; i < c.l_qseq; ++i) {
         if (static_cast<std::uint8_t>(qual[i] - 232) <= 4 || qual[i] == 255) return Taken::as_text;
       }
@@ -432,10 +442,8 @@ BinaryReader::Taken BinaryReader::take(Record& record) {
   if (lines_.header(qname)) return Taken::header_line;
 
   // The head line, with the CIGAR text in it.
-  const std::string_view rname = c.tid >= 0 ? sam_hdr_tid2name(header_.get(), c.tid) : "*";
-  const std::string_view rnext = c.mtid < 0        ? "*"
-                                 : c.mtid == c.tid ? "="
-                                                   : sam_hdr_tid2name(header_.get(), c.mtid);
+  const std::string_view rname = c.tid >= 0 ? names_[c.tid] : "*";
+  const std::string_view rnext = c.mtid < 0 ? "*" : c.mtid == c.tid ? "=" : names_[c.mtid];
   const std::size_t most = qname.size() + rname.size() + rnext.size() +
                            std::size_t{c.n_cigar} * (Writer::kNumberBytes + 1) +
                            8 * (Writer::kNumberBytes + 1);
