@@ -189,7 +189,11 @@ bool scan_tags(const std::uint8_t* p, const std::uint8_t* end, std::string_view&
 }
 
 struct CloseFile {
-  void operator()(htsFile* file) const { (void)hts_close(file); }
+  void operator()(htsFile* file) const {
+    // A run that ends early must not wait for the rest of the input.
+    if (file->format.format != cram) stop_whole_blocks(file->fp.bgzf->fp);
+    (void)hts_close(file);
+  }
 };
 struct FreeHeader {
   void operator()(sam_hdr_t* header) const { sam_hdr_destroy(header); }

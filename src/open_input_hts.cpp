@@ -59,7 +59,11 @@ class PeekedSource : public ByteSource {
 };
 
 struct CloseBgzf {
-  void operator()(BGZF* z) const { (void)bgzf_close(z); }
+  void operator()(BGZF* z) const {
+    // A run that ends early must not wait for the rest of the input.
+    stop_whole_blocks(z->fp);
+    (void)bgzf_close(z);
+  }
 };
 
 // Text compressed with gzip or BGZF, read as if through zcat.

@@ -1,7 +1,9 @@
 #include "whole_blocks.hpp"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <htslib/hfile.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,8 +52,33 @@ bool begins_gzip(const unsigned char* p, std::size_t n) {
   return n >= 3 && p[0] == 0x1f && p[1] == 0x8b && p[2] == 8;
 }
 
-ssize_t read_fd(int fd, void* p, std::size_t n) {
+// A pipe that, once written to, makes every read of the stream end as the
+// input would.
+struct Stop {
+  Stop() {
+    if (pipe2(ends, O_CLOEXEC) != 0) ends[0] = ends[1] = -1;
+  }
+  ~Stop() {
+    for (const int end : ends) {
+      if (end >= 0) close(end);
+    }
+  }
+  int ends[2];
+};
+
+// Reads fd, unless `stop` is written to first: htslib's reader thread may be
+// waiting on a pipe whose writer goes on for ever when corvane stops early,
+// and htslib waits for that thread before it closes the stream.
+ssize_t read_fd(int fd, const Stop& stop, void* p, std::size_t n) {
   for (;;) {
+    if (stop.ends[0] >= 0) {
+      pollfd ready[2] = {{fd, POLLIN, 0}, {stop.ends[0], POLLIN, 0}};
+      if (poll(ready, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+      if (ready[1].revents != 0) return 0;
+    }
     const ssize_t got = ::read(fd, p, n);
     if (got >= 0 || errno != EINTR) return got;
   }
@@ -84,6 +111,7 @@ struct State {
   bool at_end = false;     // nothing more is read from the descriptor
   std::mutex fault_mutex;  // htslib's reader thread sets the fault
   std::string fault;
+  Stop halt;  // written to when corvane stops early
 };
 
 void State::frame() {
@@ -134,7 +162,7 @@ ssize_t stream_read(hFILE* file, void* buffer, std::size_t n) {
       s.handed = true;
       return static_cast<ssize_t>(k);
     }
-    if (s.mode == State::Mode::through) return read_fd(s.fd, buffer, n);
+    if (s.mode == State::Mode::through) return read_fd(s.fd, s.halt, buffer, n);
     if (s.at_end) return 0;
     if (s.begin > 0) {
       std::memmove(s.bytes.data(), s.bytes.data() + s.begin, s.end - s.begin);
@@ -147,7 +175,7 @@ ssize_t stream_read(hFILE* file, void* buffer, std::size_t n) {
     // directly from then on.
     std::size_t want = s.bytes.size() - s.end;
     if (s.mode == State::Mode::start) want = std::min(want, n > s.end ? n - s.end : 1);
-    const ssize_t got = read_fd(s.fd, s.bytes.data() + s.end, want);
+    const ssize_t got = read_fd(s.fd, s.halt, s.bytes.data() + s.end, want);
     if (got < 0) {
       if (!s.handed) return -1;
       s.stop(std::strerror(errno));
@@ -201,6 +229,13 @@ hFILE* open_whole_blocks(int fd) {
   reinterpret_cast<Stream*>(file)->state = state.release();
   file->backend = &kBackend;
   return file;
+}
+
+void stop_whole_blocks(hFILE* file) {
+  if (file == nullptr || file->backend != &kBackend) return;
+  const int end = reinterpret_cast<Stream*>(file)->state->halt.ends[1];
+  const char byte = 0;
+  if (end >= 0) (void)!write(end, &byte, 1);
 }
 
 std::string whole_blocks_fault(const hFILE* file) {

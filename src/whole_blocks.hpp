@@ -20,6 +20,11 @@ namespace corvane {
 // through as it is. Null, with errno set, when it cannot be made.
 hFILE* open_whole_blocks(int fd);
 
+// Ends the input of `file` for htslib, whatever is left of it, so that a
+// reader thread waiting on the descriptor lets go and the stream can close.
+// Nothing when `file` is not a stream made by open_whole_blocks().
+void stop_whole_blocks(hFILE* file);
+
 // Why the input of `file` ended early for htslib: "" when it did not, or
 // when `file` is not a stream made by open_whole_blocks().
 std::string whole_blocks_fault(const hFILE* file);
