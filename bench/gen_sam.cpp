@@ -10,10 +10,13 @@
 // Only the standard library and exactly rounded arithmetic are used, so the
 // output is byte-for-byte the same for the same options on any machine.
 //
-//   gen_sam [--records N] [--seed S] [--long [--errors PERMILLE]] [--fasta PATH] [--stats]
+//   gen_sam [--records N] [--seed S] [--binned | --long [--errors PERMILLE]] [--fasta PATH]
+//           [--stats]
 //
-// --fasta writes the genome too, so the MD/NM tags can be checked against it
-// with an independent tool; --stats prints a summary of the data on stderr.
+// --binned puts the short reads' qualities into the four bins that current
+// instruments write; --fasta writes the genome too, so the MD/NM tags can be
+// checked against it with an independent tool; --stats prints a summary of
+// the data on stderr.
 
 #include <cstdint>
 #include <cstdio>
@@ -41,8 +44,8 @@ bool parse_u64(const char* s, std::uint64_t& out) {
 
 [[noreturn]] void usage(const char* msg) {
   std::fprintf(stderr,
-               "gen_sam: %s\nusage: gen_sam [--records N] [--seed S] [--long [--errors PERMILLE]] "
-               "[--fasta PATH] [--stats]\n",
+               "gen_sam: %s\nusage: gen_sam [--records N] [--seed S] [--binned | --long [--errors "
+               "PERMILLE]] [--fasta PATH] [--stats]\n",
                msg);
   std::exit(2);
 }
@@ -55,7 +58,7 @@ int main(int argc, char** argv) {
   std::uint64_t errors = 90;
   bool long_reads = false, errors_given = false;
   const char* fasta_path = nullptr;
-  bool want_stats = false;
+  bool want_stats = false, binned = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
     if (a == "--records" || a == "--seed" || a == "--errors") {
@@ -71,11 +74,14 @@ int main(int argc, char** argv) {
       fasta_path = argv[++i];
     } else if (a == "--stats") {
       want_stats = true;
+    } else if (a == "--binned") {
+      binned = true;
     } else {
       usage("unknown argument");
     }
   }
   if (errors_given && !long_reads) usage("--errors needs --long");
+  if (binned && long_reads) usage("--binned is for short reads");
   if (errors > 300) usage("--errors is per mille, at most 300");
   if (records == 0) records = long_reads ? 12'000 : 2'000'000;
 
@@ -99,12 +105,12 @@ int main(int argc, char** argv) {
   }
   h += "@RG\tID:sim1\tSM:sample1\tPL:ILLUMINA\tLB:lib1\tPU:unit1\n";
   h += "@PG\tID:gen_sam\tPN:gen_sam\tVN:1.0\tCL:gen_sam --records " + std::to_string(records) +
-       " --seed " + std::to_string(seed) + "\n";
+       " --seed " + std::to_string(seed) + (binned ? " --binned" : "") + "\n";
   out.reserve(h.size());
   out.put(h);
   sim::ShortStats st;
   st.bytes += h.size();
-  sim::short_reads(out, genome, records, seed, st);
+  sim::short_reads(out, genome, records, seed, st, binned);
   out.flush();
   if (want_stats) sim::print_short_stats(st, genome.bases.size());
   return 0;
