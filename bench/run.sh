@@ -150,9 +150,14 @@ time_commands() {
     done
     rm -rf "$tmp/times"
     mkdir -p "$tmp/times"
+    local n=${#names[@]} k
     for ((r = 0; r <= runs; r++)); do
         say "round $r of $runs"
-        for i in "${!names[@]}"; do
+        # Each round starts one command further on, so that no command
+        # always follows the same one (after a command with many threads,
+        # the next runs measurably slower).
+        for ((k = 0; k < n; k++)); do
+            i=$(((k + r) % n))
             local out=$tmp/times/${names[$i]// /_}
             ((r == 0)) && out=/dev/null
             { TIMEFORMAT='%3R %3U %3S'; time sh -c "${cmds[$i]}" 2> /dev/null; } 2>> "$out"

@@ -26,13 +26,14 @@ mkdir -p "$dir"
 need=()
 command -v samtools >/dev/null || need+=(samtools)
 command -v snakemake >/dev/null || need+=(snakemake)
+[ -e /usr/include/htslib/sam.h ] || need+=(libhts-dev pkg-config)
 if ((${#need[@]})); then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
 fi
 
 cmake -S "$root" -B "$root/build-bench-workflow" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCORVANE_TESTS=OFF >/dev/null
+  -DCORVANE_TESTS=OFF -DCORVANE_HTSLIB=ON >/dev/null
 cmake --build "$root/build-bench-workflow" --target corvane -j "${BENCH_JOBS:-1}" >/dev/null
 corvane=$root/build-bench-workflow/corvane
 [ -x "$dir/gen_sam" ] || g++ -O2 -std=c++20 "$root/bench/gen_sam.cpp" -o "$dir/gen_sam"
@@ -61,6 +62,13 @@ single() {  # extra samtools options
   for n in "${names[@]}"; do
     samtools view "$@" -F 4 "$dir/$n-$records.bam" | "$corvane" >"$dir/$n.single.txt"
     sync "$dir/$n.single.txt"
+  done
+}
+# corvane reading the BAM itself.
+direct() {
+  for n in "${names[@]}"; do
+    "$corvane" <"$dir/$n-$records.bam" >"$dir/$n.direct.txt"
+    sync "$dir/$n.direct.txt"
   done
 }
 # Before every timed run: no writes of the run before still pending.
@@ -97,6 +105,8 @@ echo "$samples samples x $records records, $cores cores, median of $runs runs"
 echo "load average before: $(cat /proc/loadavg)"
 median "single pipelines one after another" sync single
 median "single pipelines one after another, samtools -@ 2" sync single -@ 2
+median "corvane < NAME.bam, one after another" sync direct
+for n in "${names[@]}"; do cmp "$dir/$n.direct.txt" "$dir/$n.single.txt"; done
 median "workflow --cores 1, chunk_bp 10000000 (default)" fresh workflow 1 "$dir/wf-default.yaml"
 same
 median "workflow --cores $cores, chunk_bp 10000000 (default)" fresh workflow "$cores" "$dir/wf-default.yaml"
