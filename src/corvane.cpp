@@ -42,6 +42,17 @@ class RecordLoop {
  public:
   RecordLoop(Output& out, const Options& options) : out_(out), options_(options) {}
 
+  // Processes the records of `records` to the end, or to a fatal failure;
+  // returns the exit status.
+  template <class Source>
+  int run(Source& records) {
+    Record record;
+    while (records.next(record)) {
+      if (!process(record)) return 1;
+    }
+    return 0;
+  }
+
   // Processes one record; false when a fatal failure ends the run.
   bool process(const Record& record);
 
@@ -191,14 +202,10 @@ int run_records(const OpenRecords& open, ByteSink& out_sink, ByteSink& err_sink,
     try {
       const std::unique_ptr<RecordSource> records = open(out);
       RecordLoop loop(out, options);
-      Record record;
-      int status = 0;
-      while (records->next(record)) {
-        if (!loop.process(record)) {
-          status = 1;
-          break;
-        }
-      }
+      // SAM text, the common case, takes its records without a virtual call
+      // each: at two million records a second, that call shows.
+      TextReader* text = records->text_reader();
+      const int status = text != nullptr ? loop.run(*text) : loop.run(*records);
       out.flush();
       return status;
     } catch (const ReadError& e) {

@@ -103,6 +103,7 @@ class SourcedTextReader : public RecordSource {
   SourcedTextReader(std::unique_ptr<ByteSource> source, Output& output)
       : source_(std::move(source)), reader_(*source_, output) {}
   bool next(Record& record) override { return reader_.next(record); }
+  TextReader* text_reader() override { return &reader_; }
 
  private:
   std::unique_ptr<ByteSource> source_;

@@ -19,9 +19,14 @@ struct Record {
   bool complete = true;
 };
 
+class TextReader;
+
 class RecordSource {
  public:
   virtual ~RecordSource() = default;
+  // The text reader behind this source, if that is what it is: its records
+  // can then be taken without a virtual call each.
+  virtual TextReader* text_reader() { return nullptr; }
   // The next record, valid until the next call; false at the end of the
   // input. Throws ReadError.
   virtual bool next(Record& record) = 0;

@@ -49,10 +49,12 @@ class LineRecords {
 };
 
 // The records of a stream of SAM text, read line by line.
-class TextReader : public RecordSource {
+class TextReader final : public RecordSource {
  public:
   // `output` is flushed before every read that may wait for input.
   TextReader(ByteSource& in, Output& output) : lines_(in, output) {}
+
+  TextReader* text_reader() override { return this; }
 
   bool next(Record& record) override {
     std::string_view line;
