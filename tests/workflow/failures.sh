@@ -65,7 +65,9 @@ if unshare -rm true 2>/dev/null; then
 elif unshare -m true 2>/dev/null; then
   namespace=(unshare -m)
 fi
-piece='sample a, [^ ]+ \(piece [0-9]+\): '
+# Whichever piece fills the disk first: its label may hold several
+# sequences' names, parted by ", ".
+piece='sample a, .+ \(piece [0-9]+\): '
 while IFS='|' read -r what limit compress chunk message; do
   dir=$tmp/write-$what
   mkdir -p "$dir/results"
