@@ -97,19 +97,6 @@ class CompressedSource : public ByteSource {
   std::unique_ptr<BGZF, CloseBgzf> z_;
 };
 
-// A text reader with the source it reads.
-class SourcedTextReader : public RecordSource {
- public:
-  SourcedTextReader(std::unique_ptr<ByteSource> source, Output& output)
-      : source_(std::move(source)), reader_(*source_, output) {}
-  bool next(Record& record) override { return reader_.next(record); }
-  TextReader* text_reader() override { return &reader_; }
-
- private:
-  std::unique_ptr<ByteSource> source_;
-  TextReader reader_;
-};
-
 }  // namespace
 
 std::unique_ptr<RecordSource> open_input(int fd, Output& output) {
@@ -131,14 +118,14 @@ std::unique_ptr<RecordSource> open_input(int fd, Output& output) {
       throw ReadError{error_of(file.get()), {}};
     }
     if (inside.format != bam) {
-      return std::make_unique<SourcedTextReader>(
+      return std::make_unique<TextReader>(
           std::make_unique<CompressedSource>(std::move(file), worker_threads()), output);
     }
     form = InputForm::bam;
   }
   if (form == InputForm::text) {
-    return std::make_unique<SourcedTextReader>(std::make_unique<PeekedSource>(std::move(file), fd),
-                                               output);
+    return std::make_unique<TextReader>(std::make_unique<PeekedSource>(std::move(file), fd),
+                                        output);
   }
   return open_binary(file.release(), worker_threads());
 }

@@ -43,17 +43,6 @@ class PrefixedSource : public ByteSource {
   bool at_end_ = false;
 };
 
-class SourcedTextReader : public RecordSource {
- public:
-  SourcedTextReader(std::unique_ptr<PrefixedSource> source, Output& output)
-      : source_(std::move(source)), reader_(*source_, output) {}
-  bool next(Record& record) override { return reader_.next(record); }
-
- private:
-  std::unique_ptr<PrefixedSource> source_;
-  TextReader reader_;
-};
-
 }  // namespace
 
 std::unique_ptr<RecordSource> open_input(int fd, Output& output) {
@@ -69,7 +58,7 @@ std::unique_ptr<RecordSource> open_input(int fd, Output& output) {
                            "libhts-dev) and build again, or pipe SAM text in: samtools view "
                            "-F 4 FILE | corvane"};
   }
-  return std::make_unique<SourcedTextReader>(std::move(source), output);
+  return std::make_unique<TextReader>(std::move(source), output);
 }
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 // Records from SAM text.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,9 @@ class TextReader final : public RecordSource {
  public:
   // `output` is flushed before every read that may wait for input.
   TextReader(ByteSource& in, Output& output) : lines_(in, output) {}
+  // The same, the reader owning its source.
+  TextReader(std::unique_ptr<ByteSource> in, Output& output)
+      : owned_(std::move(in)), lines_(*owned_, output) {}
 
   TextReader* text_reader() override { return this; }
 
@@ -65,6 +69,7 @@ class TextReader final : public RecordSource {
   }
 
  private:
+  std::unique_ptr<ByteSource> owned_;  // before the reader, which reads it
   LineReader lines_;
   LineRecords records_;
 };
