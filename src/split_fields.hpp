@@ -24,15 +24,10 @@ inline bool is_space(char c) {
 
 Fields split_fields(std::string_view line);
 
-// Whether `text` holds a white-space byte; for the short texts of one field.
-inline bool has_space(std::string_view text) {
-  for (const char c : text) {
-    if (is_space(c)) return true;
-  }
-  return false;
-}
-
 // The index of the first white-space byte at or after `pos`, or text.size().
 std::size_t token_end(std::string_view text, std::size_t pos);
+
+// Whether `text` holds a white-space byte.
+inline bool has_space(std::string_view text) { return token_end(text, 0) != text.size(); }
 
 }  // namespace corvane
