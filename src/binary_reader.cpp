@@ -205,13 +205,13 @@ struct FreeHeader {
 struct FreeRecord {
   void operator()(bam1_t* record) const { bam_destroy1(record); }
 };
-struct FreeText {
-  void operator()(kstring_t* text) const { ks_free(text); }
-};
 
 class BinaryReader final : public RecordSource {
  public:
   BinaryReader(hFILE* file, int threads);
+  ~BinaryReader() override { ks_free(&text_); }
+  BinaryReader(const BinaryReader&) = delete;
+  BinaryReader& operator=(const BinaryReader&) = delete;
 
   bool next(Record& record) override;
 
@@ -248,16 +248,19 @@ class BinaryReader final : public RecordSource {
   std::unique_ptr<htsFile, CloseFile> file_;
   std::unique_ptr<sam_hdr_t, FreeHeader> header_;
   std::unique_ptr<bam1_t, FreeRecord> record_;
-  std::int32_t targets_ = 0;
-  // Per reference sequence: its name, and whether the name would not stand
-  // as one field of text.
-  std::vector<std::string_view> names_;
-  std::vector<bool> odd_name_;
+  // The header's reference sequences, by their index in a record.
+  struct Reference {
+    std::string_view name;
+    bool odd;  // the name would not stand as one field of text
+  };
+  std::vector<Reference> references_;
+  bool known(std::int32_t tid) const {
+    return tid >= -1 && static_cast<std::int64_t>(tid) < std::ssize(references_);
+  }
 
   LineRecords lines_;
   kstring_t text_ = KS_INITIALIZE;  // the SAM text of a record read as text
-  std::unique_ptr<kstring_t, FreeText> free_text_{&text_};
-  std::size_t text_at_ = 0;  // its first unread line
+  std::size_t text_at_ = 0;         // its first unread line
 
   std::vector<char> head_;
   PaddedText seq_, md_;
@@ -282,13 +285,10 @@ BinaryReader::BinaryReader(hFILE* file, int threads) : messages_(bgzf_watched())
     }
     fail(why);
   }
-  targets_ = sam_hdr_nref(header_.get());
-  names_.resize(static_cast<std::size_t>(targets_));
-  odd_name_.resize(static_cast<std::size_t>(targets_));
-  for (std::int32_t tid = 0; tid < targets_; ++tid) {
+  for (std::int32_t tid = 0; tid < sam_hdr_nref(header_.get()); ++tid) {
     const char* name = sam_hdr_tid2name(header_.get(), tid);
-    if (name != nullptr) names_[tid] = name;
-    odd_name_[tid] = names_[tid].empty() || has_space(names_[tid]);
+    const std::string_view text = name != nullptr ? name : "";
+    references_.push_back({text, text.empty() || has_space(text)});
   }
   // Threads only after the header: reading it, htslib 1.16 looks for the
   // end-of-file block, which on a pipe whose blocks are being decompressed
@@ -327,11 +327,11 @@ std::string BinaryReader::cram_reference_fault() const {
     const char* digits = missing.c_str() + missing.find(kMissing) + kMissing.size();
     std::from_chars(digits, missing.c_str() + missing.size(), tid);
   }
-  if (tid >= 0 && tid < targets_) {
-    const char* name = sam_hdr_tid2name(header_.get(), tid);
-    which = std::string(" ") + name;
+  if (tid >= 0 && known(tid)) {
+    const std::string name(references_[tid].name);
+    which = " " + name;
     kstring_t md5 = KS_INITIALIZE;
-    if (sam_hdr_find_tag_id(header_.get(), "SQ", "SN", name, "M5", &md5) == 0) {
+    if (sam_hdr_find_tag_id(header_.get(), "SQ", "SN", name.c_str(), "M5", &md5) == 0) {
       which += std::string(" (M5 ") + md5.s + ")";
     }
     ks_free(&md5);
@@ -362,8 +362,7 @@ void BinaryReader::fail_read(int status) {
     // its reference sequence missing from the header, or its CIGAR and SEQ
     // of different lengths.
     const bam1_core_t& c = record_->core;
-    const bool unknown_reference =
-        status == -3 && (c.tid < -1 || c.tid >= targets_ || c.mtid < -1 || c.mtid >= targets_);
+    const bool unknown_reference = status == -3 && (!known(c.tid) || !known(c.mtid));
     const bool lengths_differ = !messages_.find("CIGAR and query sequence lengths differ").empty();
     if (!unknown_reference && !lengths_differ && at_end()) {
       why = cut_block_fault();
@@ -437,8 +436,9 @@ BinaryReader::Taken BinaryReader::take(Record& record) {
   if (name_length <= 0 || has_space({name, static_cast<std::size_t>(name_length)})) {
     return Taken::as_text;
   }
-  if (c.tid >= targets_ || c.mtid >= targets_) return Taken::as_text;
-  if ((c.tid >= 0 && odd_name_[c.tid]) || (c.mtid >= 0 && c.mtid != c.tid && odd_name_[c.mtid])) {
+  if (!known(c.tid) || !known(c.mtid)) return Taken::as_text;
+  if ((c.tid >= 0 && references_[c.tid].odd) ||
+      (c.mtid >= 0 && c.mtid != c.tid && references_[c.mtid].odd)) {
     return Taken::as_text;
   }
   const std::uint8_t* qual = bam_get_qual(b);
@@ -458,8 +458,10 @@ BinaryReader::Taken BinaryReader::take(Record& record) {
   if (lines_.header(qname)) return Taken::header_line;
 
   // The head line, with the CIGAR text in it.
-  const std::string_view rname = c.tid >= 0 ? names_[c.tid] : "*";
-  const std::string_view rnext = c.mtid < 0 ? "*" : c.mtid == c.tid ? "=" : names_[c.mtid];
+  const std::string_view rname = c.tid >= 0 ? references_[c.tid].name : "*";
+  const std::string_view rnext = c.mtid < 0        ? "*"
+                                 : c.mtid == c.tid ? "="
+                                                   : references_[c.mtid].name;
   const std::size_t most = qname.size() + rname.size() + rnext.size() +
                            std::size_t{c.n_cigar} * (Writer::kNumberBytes + 1) +
                            8 * (Writer::kNumberBytes + 1);
